@@ -1,0 +1,24 @@
+// Starting programs: replacing this process by another image, the
+// administrator test and the elevated start of a program.
+#ifndef TORVANE_PLATFORM_PROCESS_H
+#define TORVANE_PLATFORM_PROCESS_H
+
+// platform_exec replaces this process by the image at |path| with the
+// null-terminated argument vector |argv|. It returns only on failure: -1,
+// with errno set. No descriptor of this process leaks into the new image.
+int platform_exec(const char *path, char *const argv[]);
+
+// platform_is_user_admin returns nonzero if the process runs with
+// administrator rights (root on POSIX).
+int platform_is_user_admin();
+
+// Shell results up to this value are error codes; above it, success.
+constexpr int PLATFORM_SHELL_SUCCESS_ABOVE = 32;
+
+// platform_start_elevated starts |program| with the parameter text
+// |parameters| and administrator rights, as the Windows shell's "runas"
+// does. It returns a value above 32 when the start was handed over, else one
+// of the shell's error codes (0 out of resources, 2 file not found, ...).
+int platform_start_elevated(const char *program, const char *parameters);
+
+#endif
