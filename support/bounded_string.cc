@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "support/diagnostics.h"
+#include "support/memory_wipe.h"
 
 namespace {
 
@@ -162,8 +163,18 @@ qarn_bounded_string::~qarn_bounded_string() {
 }
 
 qarn_heap_bounded_string::qarn_heap_bounded_string(int32_t capacity)
-    : qarn_bounded_string_base(static_cast<char *>(std::malloc(static_cast<size_t>(capacity) + 1)),
-                               capacity) {}
+    : qarn_bounded_string_base(empty_storage_, 0) {
+  if (capacity < 0) {
+    return;
+  }
+  char *block = static_cast<char *>(std::malloc(static_cast<size_t>(capacity) + 1));
+  if (block == nullptr) {
+    return;
+  }
+  storage_ = block;
+  capacity_ = capacity;
+  storage_[0] = '\0';
+}
 
 qarn_heap_bounded_string::qarn_heap_bounded_string(const char *text, int32_t capacity)
     : qarn_heap_bounded_string(capacity) {
@@ -178,12 +189,10 @@ qarn_heap_bounded_string::~qarn_heap_bounded_string() {
   }
   length_ = 0;
   storage_[0] = '\0';
-  // volatile keeps the compiler from dropping the wipe of memory about to be freed.
-  volatile char *wipe = storage_;
-  for (int32_t i = 0; i < capacity_; i++) {
-    wipe[i] = '\0';
+  if (storage_ != empty_storage_) {
+    qarn_wipe_bytes(storage_, static_cast<size_t>(capacity_));
+    std::free(storage_);
   }
-  std::free(storage_);
 }
 
 void format_int(char *out, int32_t value) {

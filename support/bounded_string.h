@@ -75,12 +75,18 @@ class qarn_bounded_string : public qarn_bounded_string_base {
 
 // qarn_heap_bounded_string has a capacity chosen at construction and takes
 // its storage from malloc. Its destructor wipes the storage before freeing
-// it, so secrets held in it do not linger on the heap.
+// it, so secrets held in it do not linger on the heap. When the storage
+// cannot be allocated (or the capacity is negative) the string has capacity
+// 0: it stays empty and counts as full, so lost text is still reported.
 class qarn_heap_bounded_string : public qarn_bounded_string_base {
  public:
   explicit qarn_heap_bounded_string(int32_t capacity);
   qarn_heap_bounded_string(const char *text, int32_t capacity);
   ~qarn_heap_bounded_string();
+
+ private:
+  // Terminator-only storage used when the heap block could not be had.
+  char empty_storage_[1];
 };
 
 // format_int writes the decimal form of |value| and a terminator into

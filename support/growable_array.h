@@ -14,13 +14,23 @@ struct qarn_growable_array {
   int32_t count;
   int32_t element_size;
 
+  qarn_growable_array() = default;
+  // A copy would point into the original's in-object area.
+  qarn_growable_array(const qarn_growable_array &) = delete;
+  qarn_growable_array &operator=(const qarn_growable_array &) = delete;
+
   // init starts the array empty on the in-object area.
   void init(int32_t element_size);
   // grow doubles the capacity (0 becomes 1), moving the elements to the heap.
-  void grow();
-  // append copies one element of element_size bytes to the end.
-  void append(const void *element);
-  // at returns the address of element |index|; valid until the next grow.
+  // Returns 1, or 0 when the larger block cannot be had; the array is then
+  // unchanged.
+  int grow();
+  // append copies one element of element_size bytes to the end. Returns 1,
+  // or 0 when the array is full and cannot grow; the element is then not
+  // stored.
+  int append(const void *element);
+  // at returns the address of element |index|, or null when |index| is not
+  // below count; valid until the next grow.
   void *at(int32_t index) const;
   // release frees heap storage; the array must be init'ed again before use.
   void release();
