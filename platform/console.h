@@ -3,7 +3,8 @@
 #define TORVANE_PLATFORM_CONSOLE_H
 
 // platform_set_console_title sets the window title; nonzero on success.
-// Where standard output is not a console it does nothing and returns 1.
+// On POSIX, where standard output is not a terminal, it does nothing and
+// returns 1. On Windows a process without a console gets 0.
 int platform_set_console_title(const char *title);
 
 #endif

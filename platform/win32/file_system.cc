@@ -1,0 +1,24 @@
+// Directory creation and file status through the C runtime.
+#include "platform/file_system.h"
+
+#include <direct.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+
+int platform_mkdir(const char *path, int mode) {
+  (void)mode;  // _mkdir takes no permission mode
+  return _mkdir(path);
+}
+
+int platform_stat(const char *path, platform_file_status *status) {
+  struct _stat info;
+  if (_stat(path, &info) != 0) {
+    return 0;
+  }
+  status->is_directory = (info.st_mode & _S_IFDIR) != 0 ? 1 : 0;
+  status->is_regular_file = (info.st_mode & _S_IFREG) != 0 ? 1 : 0;
+  // _stat reports the size as a signed 32-bit value.
+  status->size = static_cast<int64_t>(static_cast<int32_t>(info.st_size));
+  status->modification_time = static_cast<int64_t>(info.st_mtime);
+  return 1;
+}
