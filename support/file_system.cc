@@ -1,0 +1,238 @@
+#include "support/file_system.h"
+
+#include <cerrno>
+#include <cstdio>
+
+#include "platform/file_system.h"
+#include "support/diagnostics.h"
+#include "support/random_generator.h"
+
+namespace {
+
+qarn_mkdir_function g_mkdir = platform_mkdir;
+
+bool is_separator(char c) { return c == '/' || c == '\\'; }
+
+void note_failure(qarn_bounded_string_base *failing_path, const char *path) {
+  if (failing_path != nullptr) {
+    failing_path->append(path);
+  }
+}
+
+void report_misuse(const char *text) {
+  qarn_diagnostic(text, QARN_DIAG_MISUSE, QARN_MODULE_SUPPORT);
+}
+
+void append_span(qarn_bounded_string_base &text, const char *begin, const char *end) {
+  for (const char *p = begin; p < end; p++) {
+    text.append_char(*p);
+  }
+}
+
+const char *find_separator_or_end(const char *p) {
+  while (*p != '\0' && !is_separator(*p)) {
+    p++;
+  }
+  return p;
+}
+
+// "//server/" (either separator): the server is never created. Returns where
+// the components start, or null when no separator follows the server name.
+const char *read_network_prefix(const char *path, qarn_bounded_string_base &built,
+                                qarn_bounded_string_base *failing_path) {
+  const char *server = path + 2;
+  const char *server_end = find_separator_or_end(server);
+  built.append("//");
+  append_span(built, server, server_end);
+  if (*server_end == '\0') {
+    note_failure(failing_path, built.text());
+    return nullptr;
+  }
+  built.append_char('/');
+  return server_end + 1;
+}
+
+// "C:" or "C:/" (either separator) before the first separator: the drive
+// and its root are never created. Returns where the components start.
+const char *read_drive_prefix(const char *path, qarn_bounded_string_base &built) {
+  const char *first_separator = find_separator_or_end(path);
+  const char *colon = path;
+  while (colon < first_separator && *colon != ':') {
+    colon++;
+  }
+  if (colon == first_separator) {
+    return path;
+  }
+  append_span(built, path, colon + 1);
+  const char *rest = colon + 1;
+  if (is_separator(*rest)) {
+    built.append_char('/');
+    rest++;
+  }
+  return rest;
+}
+
+// Puts the prefix of |path| into |built|. Returns where the components
+// start, or null when the path cannot name a directory.
+const char *read_prefix(const char *path, qarn_bounded_string_base &built,
+                        qarn_bounded_string_base *failing_path) {
+  if (is_separator(path[0]) && path[1] == path[0]) {
+    return read_network_prefix(path, built, failing_path);
+  }
+  if (is_separator(path[0])) {
+    built.append_char('/');
+    return path + 1;
+  }
+  return read_drive_prefix(path, built);
+}
+
+// Creates the directory |built| names. A full string may hold a cut-off
+// name; that must never be created.
+bool create_one_directory(const qarn_bounded_string_base &built, int mode) {
+  if (built.is_full()) {
+    return false;
+  }
+  if (g_mkdir(built.text(), mode) == 0) {
+    return true;
+  }
+  return errno == EEXIST;
+}
+
+void report_line_overflow(const char *line) {
+  qarn_diagnostic("Warning in fget_line(), string overflow.  String was:", QARN_DIAG_OPERATION,
+                  QARN_MODULE_SUPPORT);
+  qarn_diagnostic(line, QARN_DIAG_OPERATION, QARN_MODULE_SUPPORT);
+}
+
+bool is_line_end(int c) { return c == EOF || c == '\n' || c == '\r' || c == '\0'; }
+
+}  // namespace
+
+int qarn_recursive_mkdir(const char *path, int mode, qarn_bounded_string_base *failing_path) {
+  if (path == nullptr) {
+    report_misuse("Error in qarn_recursive_mkdir(), NULL path.");
+    return 0;
+  }
+  qarn_bounded_string built;
+  const char *component = read_prefix(path, built, failing_path);
+  if (component == nullptr) {
+    return 0;
+  }
+  for (;;) {
+    const char *component_end = find_separator_or_end(component);
+    if (*component_end == '\0') {
+      return 1;
+    }
+    if (component_end > component) {
+      append_span(built, component, component_end);
+      if (!create_one_directory(built, mode)) {
+        note_failure(failing_path, built.text());
+        return 0;
+      }
+      built.append_char('/');
+    }
+    component = component_end + 1;
+  }
+}
+
+int qarn_create_and_check_writeable_directory(const char *path, int mode,
+                                              qarn_bounded_string_base *failing_path) {
+  if (path == nullptr) {
+    report_misuse("Error in qarn_create_and_check_writeable_directory(), NULL path.");
+    return 0;
+  }
+  qarn_bounded_string probe;
+  if (path[0] != '\0') {
+    probe.append(path).append("/");
+    if (probe.is_full()) {
+      note_failure(failing_path, path);
+      return 0;
+    }
+    if (!qarn_recursive_mkdir(probe.text(), mode, failing_path)) {
+      return 0;
+    }
+  }
+  probe.append(QARN_PROBE_PREFIX);
+  qarn_append_random_chars(probe, QARN_PROBE_RANDOM_CHARS);
+  probe.append(QARN_PROBE_SUFFIX);
+  // A cut-off probe name could be an existing file, which "wb" would empty
+  // and the clean-up would delete.
+  FILE *file = probe.is_full() ? nullptr : std::fopen(probe.text(), "wb");
+  if (file == nullptr) {
+    note_failure(failing_path, probe.text());
+    return 0;
+  }
+  std::fclose(file);
+  std::remove(probe.text());
+  return 1;
+}
+
+int qarn_filename_get_file_info(const char *path, qarn_file_info *info) {
+  if (info == nullptr) {
+    report_misuse("Error in qarn_filename_get_file_info(), NULL dest.");
+    return 0;
+  }
+  if (path == nullptr) {
+    report_misuse("Error in qarn_filename_get_file_info(), NULL path.");
+    return 0;
+  }
+  platform_file_status status;
+  if (!platform_stat(path, &status)) {
+    return 0;
+  }
+  info->is_directory = status.is_directory;
+  info->is_regular_file = status.is_regular_file;
+  info->size = status.size;
+  info->modification_time = status.modification_time;
+  return 1;
+}
+
+int fget_line(FILE *file, char *line, int32_t size) {
+  if (file == nullptr || line == nullptr || size < 1) {
+    report_misuse("Error in fget_line(), NULL file, NULL dest or no room.");
+    return 0;
+  }
+  int c = std::fgetc(file);
+  if (c == EOF) {
+    return 0;
+  }
+  int32_t stored = 0;
+  for (; !is_line_end(c); c = std::fgetc(file)) {
+    if (stored < size - 1) {
+      line[stored++] = static_cast<char>(c);
+    }
+  }
+  line[stored] = '\0';
+  if (stored == size - 1) {
+    report_line_overflow(line);
+  }
+  return stored + 1;
+}
+
+FILE *qarn_fopen(const char *path, const char *mode) {
+  if (path == nullptr || mode == nullptr) {
+    report_misuse("Error in qarn_fopen(), NULL path or mode.");
+    return nullptr;
+  }
+  return std::fopen(path, mode);
+}
+
+int qarn_fclose(FILE *file) {
+  if (file == nullptr) {
+    report_misuse("Error in qarn_fclose(), NULL file.");
+    return EOF;
+  }
+  return std::fclose(file);
+}
+
+int qarn_remove(const char *path) {
+  if (path == nullptr) {
+    report_misuse("Error in qarn_remove(), NULL path.");
+    return -1;
+  }
+  return std::remove(path);
+}
+
+void qarn_set_mkdir_function(qarn_mkdir_function function) {
+  g_mkdir = function != nullptr ? function : platform_mkdir;
+}
