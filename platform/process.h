@@ -19,6 +19,8 @@ constexpr int PLATFORM_SHELL_SUCCESS_ABOVE = 32;
 // |parameters| and administrator rights, as the Windows shell's "runas"
 // does. It returns a value above 32 when the start was handed over, else one
 // of the shell's error codes (0 out of resources, 2 file not found, ...).
+// On POSIX the elevation helper (pkexec, else sudo) replaces this process in
+// the same terminal, so there a successful start does not return at all.
 int platform_start_elevated(const char *program, const char *parameters);
 
 #endif
