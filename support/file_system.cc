@@ -29,6 +29,14 @@ void append_span(qarn_bounded_string_base &text, const char *begin, const char *
   }
 }
 
+// The probe must name the directory that qarn_recursive_mkdir made, and it
+// reads a backslash as a separator on every platform.
+void append_with_slashes(qarn_bounded_string_base &text, const char *path) {
+  for (const char *p = path; *p != '\0'; p++) {
+    text.append_char(is_separator(*p) ? '/' : *p);
+  }
+}
+
 const char *find_separator_or_end(const char *p) {
   while (*p != '\0' && !is_separator(*p)) {
     p++;
@@ -143,7 +151,8 @@ int qarn_create_and_check_writeable_directory(const char *path, int mode,
   }
   qarn_bounded_string probe;
   if (path[0] != '\0') {
-    probe.append(path).append("/");
+    append_with_slashes(probe, path);
+    probe.append_char('/');
     if (probe.is_full()) {
       note_failure(failing_path, path);
       return 0;
@@ -188,8 +197,17 @@ int qarn_filename_get_file_info(const char *path, qarn_file_info *info) {
 }
 
 int fget_line(FILE *file, char *line, int32_t size) {
-  if (file == nullptr || line == nullptr || size < 1) {
-    report_misuse("Error in fget_line(), NULL file, NULL dest or no room.");
+  if (file == nullptr) {
+    report_misuse("Error in fget_line(), NULL file.");
+    return 0;
+  }
+  if (line == nullptr) {
+    report_misuse("Error in fget_line(), NULL dest.");
+    return 0;
+  }
+  // Even an empty line needs room for its terminator.
+  if (size < 1) {
+    report_misuse("Error in fget_line(), dest size too small.");
     return 0;
   }
   int c = std::fgetc(file);

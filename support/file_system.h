@@ -37,7 +37,8 @@ int qarn_recursive_mkdir(const char *path, int mode, qarn_bounded_string_base *f
 
 // qarn_create_and_check_writeable_directory creates directory |path| if
 // needed and proves it writeable by creating and removing a probe file in
-// it. An empty path probes the current directory and creates nothing.
+// it. An empty path probes the current directory and creates nothing. The
+// probe path is |path| with "/" for every separator, then "/" and the name.
 // Returns 1 on success; else 0 with the failing directory or probe path
 // appended to |failing_path| (optional). Null |path|: report, 0.
 int qarn_create_and_check_writeable_directory(const char *path, int mode,
