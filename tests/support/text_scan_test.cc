@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <string>
 
 #include "tests/support/diagnostic_capture.h"
@@ -35,6 +36,8 @@ const scan_case NEXT_ARG_CASES[] = {
     {"", NO_WORD},
     {" \t\n", NO_WORD},
 };
+
+void PrintTo(const scan_case &c, std::ostream *out) { *out << "'" << c.text << "'"; }
 
 class next_arg_test : public testing::TestWithParam<scan_case> {};
 
@@ -101,6 +104,10 @@ const compare_case WORD_EQUAL_CASES[] = {
     {long_word(400, false), long_word(400, true), 0},  // the limit gives up
     {long_word(401, false), long_word(401, false), 0},
 };
+
+void PrintTo(const compare_case &c, std::ostream *out) {
+  *out << "'" << c.a.substr(0, 24) << "', '" << c.b.substr(0, 24) << "'";
+}
 
 class word_equal_test : public testing::TestWithParam<compare_case> {};
 
@@ -207,6 +214,8 @@ const parse_case PARSE_CASES[] = {
     {"0x10", 1, 0},
 };
 
+void PrintTo(const parse_case &c, std::ostream *out) { *out << "'" << c.text.substr(0, 24) << "'"; }
+
 class parse_int_test : public testing::TestWithParam<parse_case> {};
 
 TEST_P(parse_int_test, parses_leading_number) {
@@ -246,6 +255,10 @@ const copy_case COPY_CASES[] = {
     {"abc", 31, 1, "abc", ""},
     {"a\tb c", 3, 0, "a\t", "Error in safe_strcpy(), overflow of dest, size 3. String was: ->a\tb c<-"},
 };
+
+void PrintTo(const copy_case &c, std::ostream *out) {
+  *out << "'" << c.source << "' size " << c.size;
+}
 
 class safe_strcpy_table_test : public safe_strcpy_test,
                                public testing::WithParamInterface<copy_case> {};
