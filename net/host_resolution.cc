@@ -1,11 +1,32 @@
 #include "net/host_resolution.h"
 
+#include <cstring>
+
 #include "net/socket_stack.h"
 #include "support/diagnostics.h"
 
 namespace {
 
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// dotted_quad_value converts a text that passed qarn_is_dotted_quad, reading
+// every part as the decimal number the test checked. inet_addr would read
+// a part with a leading zero as octal: "192.168.001.010" would become
+// 192.168.1.8 and "08.1.1.1" the broadcast address.
+uint32_t dotted_quad_value(const char *host) {
+  uint8_t bytes[QARN_DOTTED_QUAD_DOTS + 1] = {};
+  int part = 0;
+  for (const char *p = host; *p != '\0'; ++p) {
+    if (*p == '.') {
+      ++part;
+    } else {
+      bytes[part] = static_cast<uint8_t>(bytes[part] * 10 + (*p - '0'));
+    }
+  }
+  uint32_t value;  // network byte order: the first part comes first
+  std::memcpy(&value, bytes, sizeof(value));
+  return value;
+}
 
 }  // namespace
 
@@ -46,7 +67,7 @@ int qarn_resolve_host(const char *host, platform_sockaddr_in *address) {
     return 0;
   }
   if (qarn_is_dotted_quad(host)) {
-    address->address = platform_inet_addr(host);
+    address->address = dotted_quad_value(host);
     address->family = PLATFORM_AF_INET;
     return 1;
   }

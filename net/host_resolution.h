@@ -16,7 +16,8 @@ int qarn_is_dotted_quad(const char *host);
 
 // qarn_resolve_host fills the family (IPv4) and the address of |*address|
 // from |host| and leaves the rest of the record alone. A dotted quad is
-// converted directly and needs no socket stack; anything else goes to the
+// converted directly, each part read as a decimal number (leading zeros do
+// not make it octal), and needs no socket stack; anything else goes to the
 // system's name lookup, of which the first IPv4 result is taken. Returns 1
 // when the address was filled; 0, with |*address| untouched and nothing
 // printed, when the lookup failed (or, after a report, for null arguments).
