@@ -1,0 +1,85 @@
+#include "launcher/game_start.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <string>
+
+#include "platform/instance_lock.h"
+#include "scratch_directory.h"
+#include "support/diagnostics.h"
+#include "support/process_control.h"
+
+namespace {
+
+const char TEST_LOCK_NAME[] = "torvane_launcher_game_start_test.lock";
+
+bool lock_is_free() {
+  platform_lock_handle handle = 0;
+  if (platform_lock_acquire(TEST_LOCK_NAME, &handle) != PLATFORM_LOCK_ACQUIRED) {
+    return false;
+  }
+  platform_lock_release(handle);
+  return true;
+}
+
+// A client that must not start: missing, too short, or not a program. Each
+// is deleted, and only a failed exec is reported, even under the launcher's
+// quiet mask.
+struct unstartable_client_case {
+  const char *label;
+  long size;  // -1: no file at all
+  bool exec_failure_reported;
+  int exec_errno;
+};
+
+class start_game_test : public testing::TestWithParam<unstartable_client_case> {
+ protected:
+  void SetUp() override { qarn_set_diagnostic_mask(QARN_MASK_QUIET); }
+  void TearDown() override {
+    qarn_release_instance_lock();
+    qarn_set_diagnostic_mask(QARN_MASK_NONE);
+  }
+  scratch_directory scratch_;
+};
+
+TEST_P(start_game_test, deletes_the_client_and_returns_zero) {
+  const unstartable_client_case &c = GetParam();
+  std::string image = scratch_.file("BRUXclient.exe");
+  if (c.size >= 0) {
+    scratch_.write_file("BRUXclient.exe", c.size);
+  }
+  ASSERT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
+
+  testing::internal::CaptureStdout();
+  int result = start_game(image.c_str());
+  std::string output = testing::internal::GetCapturedStdout();
+
+  EXPECT_EQ(result, 0);
+  EXPECT_FALSE(scratch_.exists("BRUXclient.exe"));
+  EXPECT_TRUE(lock_is_free()) << "the lock is released before the start";
+  std::string expected;
+  if (c.exec_failure_reported) {
+    expected = "Error in qarn_boot_exec(), exec failed.  Return code -1, error code " +
+               std::to_string(c.exec_errno) + ". Filename: " + image + "\n";
+    // Once the exec has failed, nothing is hidden any more.
+    EXPECT_EQ(qarn_diagnostic_mask(), QARN_MASK_NONE);
+  } else {
+    EXPECT_EQ(qarn_diagnostic_mask(), QARN_MASK_QUIET);
+  }
+  EXPECT_EQ(output, expected);
+}
+
+const unstartable_client_case UNSTARTABLE_CLIENTS[] = {
+    {"missing", -1, false, 0},
+    {"empty", 0, false, 0},
+    {"ninety_nine_bytes", 99, false, 0},
+    {"hundred_bytes_of_garbage", 100, true, ENOEXEC},
+};
+
+INSTANTIATE_TEST_SUITE_P(table, start_game_test, testing::ValuesIn(UNSTARTABLE_CLIENTS),
+                         [](const testing::TestParamInfo<unstartable_client_case> &info) {
+                           return std::string(info.param.label);
+                         });
+
+}  // namespace

@@ -1,0 +1,446 @@
+#!/usr/bin/env python3
+"""Process-level tests of the launcher binary.
+
+Usage:
+  launcher_process_tests.py [--scripted PATH] LAUNCHER_COMMAND...
+
+LAUNCHER_COMMAND is how to run the launcher, for example
+  /build/launcher/torvane-launcher
+  wine /build/launcher/torvane-launcher.exe
+--scripted names the test build of the launcher whose update attempts follow
+the file "update_script.txt" (lines "R E S": result, expected and saved file
+counts); it runs with the same command prefix (wine) as the launcher.
+
+Every case runs in a fresh scratch directory with standard input fed by the
+test and compares the output byte for byte. Under Wine, CRLF line ends are
+turned into LF first, a started client ends the launcher with exit code 0,
+and the cases that need a POSIX shell script as the game client are skipped.
+"""
+
+import argparse
+import os
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+CLIENT = "BRUXclient.exe"
+MIN_CLIENT_BYTES = 100
+RETRY_PAUSE_S = 3.0
+# Time the launcher may take beyond its pauses.
+SLACK_S = 2.5
+RUN_TIMEOUT_S = 30
+# errno values the failed exec reports (the same in glibc and the MS runtime).
+ENOEXEC = 8
+
+# Texts the player sees.
+PRODUCT_LINE = "This program updates and runs the STABLE version of Torvane.\n"
+UNKNOWN_OPTION = "Sorry, unknown option.\n\n"
+NO_SERVER = ("Sorry, unable to contact server for updates.  Torvane will try\n"
+             "to update again next time you run it.\n"
+             "\n"
+             "Press return to start the game.\n")
+UNABLE_TO_START = ("\n"
+                   "Unable to start game.  Please try again when attached to a\n"
+                   "network so I can update the game.\n")
+DAMAGED_CLIENT = ("Error - the main file, 'BRUXclient.exe', appears to be damaged.\n"
+                  "I'll try to fix it next time you start the game.  Please restart now.\n"
+                  "\n"
+                  "If this problem persists, please contact the game developers.\n")
+GIVE_UP = ("Unable to download updates.  Please try again later.\n"
+           "\n"
+           "Is there another copy of Torvane already running?\n"
+           "This can cause updates to fail.\n"
+           "\n")
+LOCK_REFUSED = ("\n"
+                "Sorry, it looks like there's a Torvane update already\n"
+                "running.  Please wait until it's finished and try again.\n"
+                "\n"
+                "Press return to exit.\n")
+FINAL_PROMPT = "\nPress return to exit.\n"
+MISSING_CLIENT_NOTICE = "qarn_is_boot_file_bad() - cannot open image file 'BRUXclient.exe'.\n"
+CLIENT_GREETING = "client running\n"
+CLIENT_EXIT_CODE = 7
+
+NO_SERVER_WITHOUT_CLIENT = NO_SERVER + UNABLE_TO_START + FINAL_PROMPT
+
+
+def usage_text(program):
+    return ("Usage:  %s [-h]       - this help\n"
+            "Usage:  %s [-v]       - be more verbose\n"
+            "Usage:  %s [-q]       - don't display certain startup messages\n"
+            "Usage:  %s [-a]       - run with admin permissions\n"
+            "\n") % (program, program, program, program)
+
+
+def count_line(saved, expected):
+    return "%d/%d files successfully updated.\n" % (saved, expected)
+
+
+def retry_line(attempt):
+    return "Some files not updated.  Trying again, attempt %d out of 3.\n" % attempt
+
+
+class CaseFailure(Exception):
+    pass
+
+
+def expect_equal(what, actual, expected):
+    if actual != expected:
+        raise CaseFailure("%s:\n  expected %r\n  actual   %r" % (what, expected, actual))
+
+
+def expect_true(what, condition):
+    if not condition:
+        raise CaseFailure(what)
+
+
+class Result:
+    def __init__(self, exit_code, output, elapsed):
+        self.exit_code = exit_code
+        self.output = output
+        self.elapsed = elapsed
+
+
+class Harness:
+    def __init__(self, launcher_command, scripted_path):
+        self.launcher = launcher_command
+        self.under_wine = os.path.basename(launcher_command[0]).startswith("wine")
+        prefix = launcher_command[:-1]
+        self.scripted = prefix + [scripted_path] if scripted_path else None
+        self.scratch = None
+        self.environment = None
+
+    # --- scratch directory ------------------------------------------------
+
+    def enter_scratch(self):
+        self.scratch = tempfile.mkdtemp(prefix="torvane-launcher-")
+        runtime = os.path.join(self.scratch, ".runtime")
+        os.mkdir(runtime, 0o700)
+        self.environment = dict(os.environ)
+        # A private lock directory: no case meets a launcher outside the test.
+        self.environment["XDG_RUNTIME_DIR"] = runtime
+        self.environment.setdefault("WINEDEBUG", "-all")
+
+    def leave_scratch(self):
+        shutil.rmtree(self.scratch, ignore_errors=True)
+        self.scratch = None
+
+    def path(self, name):
+        return os.path.join(self.scratch, name)
+
+    def write(self, name, data, mode=0o644):
+        with open(self.path(name), "wb") as out:
+            out.write(data)
+        os.chmod(self.path(name), mode)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as source:
+            return source.read()
+
+    def exists(self, name):
+        return os.path.exists(self.path(name))
+
+    # --- game clients -----------------------------------------------------
+
+    def write_script_client(self, size):
+        """A shell-script client of exactly |size| bytes that records its
+        arguments and the descriptors it inherited, greets and exits with
+        code 7. It is
+        written without execute permission, as a download would be."""
+        script = ("#!/bin/sh\n"
+                  "echo \"$0 $#\" \"$@\">args\n"
+                  "ls -l /proc/self/fd>fds\n"
+                  "echo client running\n"
+                  "exit %d\n" % CLIENT_EXIT_CODE).encode()
+        expect_true("client script longer than %d bytes" % size, len(script) <= size)
+        self.write(CLIENT, script + b"#" * (size - len(script)))
+
+    def write_garbage_client(self, size):
+        self.write(CLIENT, bytes((i * 37 + 11) % 256 for i in range(size)).replace(b"#!", b"#?"))
+
+    def client_exit_code(self):
+        return 0 if self.under_wine else CLIENT_EXIT_CODE
+
+    def leaked_descriptors(self):
+        """Descriptors that reached the client beyond the standard three. The
+        list comes from an ls started by the client, so its own handle on
+        the listed directory is left out too."""
+        leaked = []
+        for line in self.read("fds").decode().splitlines():
+            if " -> " not in line:
+                continue
+            left, target = line.split(" -> ", 1)
+            fd = left.split()[-1]
+            if fd in ("0", "1", "2") or re.fullmatch(r"/proc/\d+/fd", target):
+                continue
+            leaked.append("%s -> %s" % (fd, target))
+        return leaked
+
+    # --- running ----------------------------------------------------------
+
+    def normalise(self, output):
+        if self.under_wine:
+            output = output.replace(b"\r\n", b"\n")
+        return output.decode("latin-1")
+
+    def run(self, arguments=(), answers=b"\n\n\n", command=None):
+        command = (command or self.launcher) + list(arguments)
+        start = time.monotonic()
+        completed = subprocess.run(command, cwd=self.scratch, env=self.environment,
+                                   input=answers, stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT, timeout=RUN_TIMEOUT_S)
+        elapsed = time.monotonic() - start
+        return Result(completed.returncode, self.normalise(completed.stdout), elapsed)
+
+    def run_scripted(self, script, answers=b"\n\n\n"):
+        expect_true("the scripted launcher was not given (--scripted)", self.scripted)
+        self.write("update_script.txt", "".join("%d %d %d\n" % line for line in script).encode())
+        return self.run(answers=answers, command=self.scripted)
+
+    def start_held(self):
+        """Starts a launcher that stops at its "Press return to start the
+        game." prompt, holding the lock; its standard input stays open."""
+        process = subprocess.Popen(self.launcher, cwd=self.scratch, env=self.environment,
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT)
+        seen = b""
+        deadline = time.monotonic() + RUN_TIMEOUT_S
+        while not self.normalise(seen).endswith(NO_SERVER):
+            remaining = deadline - time.monotonic()
+            ready, _, _ = select.select([process.stdout], [], [], max(remaining, 0))
+            if not ready:
+                process.kill()
+                process.wait()
+                raise CaseFailure("first launcher never reached its prompt: %r" % seen)
+            piece = os.read(process.stdout.fileno(), 4096)
+            if not piece:
+                process.wait()
+                raise CaseFailure("first launcher ended early: %r" % seen)
+            seen += piece
+        return process, self.normalise(seen)
+
+
+# --- cases -----------------------------------------------------------------
+
+def case_help_prints_usage(h):
+    program = h.launcher[-1]
+    for arguments in (["-h"], ["-H"], ["-v", "-a", "-h", "-x"], ["-q", "-h"]):
+        result = h.run(arguments)
+        expect_equal("output of %s" % arguments, result.output, usage_text(program) + PRODUCT_LINE)
+        expect_equal("exit code of %s" % arguments, result.exit_code, 1)
+
+
+def case_unknown_option_prints_usage(h):
+    program = h.launcher[-1]
+    for arguments in (["-x"], ["-x", "-h"], ["-v", "--verbose"], ["v"]):
+        result = h.run(arguments)
+        expect_equal("output of %s" % arguments, result.output,
+                     UNKNOWN_OPTION + usage_text(program) + PRODUCT_LINE)
+        expect_equal("exit code of %s" % arguments, result.exit_code, 1)
+    expect_true("help or an unknown option created files", os.listdir(h.scratch) == [".runtime"])
+
+
+def case_upper_case_options_accepted(h):
+    # -V unmasks the diagnostics, so the missing client's notice shows.
+    verbose_output = NO_SERVER + MISSING_CLIENT_NOTICE + UNABLE_TO_START + FINAL_PROMPT
+    for arguments, expected in ((["-V"], verbose_output), (["-A"], NO_SERVER_WITHOUT_CLIENT),
+                                (["-Q"], NO_SERVER_WITHOUT_CLIENT),
+                                (["-A", "-V", "-q"], verbose_output)):
+        result = h.run(arguments)
+        expect_equal("output of %s" % arguments, result.output, expected)
+        expect_equal("exit code of %s" % arguments, result.exit_code, 1)
+
+
+def case_no_server_and_no_client(h):
+    result = h.run()
+    expect_equal("output", result.output, NO_SERVER_WITHOUT_CLIENT)
+    expect_equal("exit code", result.exit_code, 1)
+
+
+def case_end_of_input_answers_the_prompts(h):
+    result = h.run(answers=b"")
+    expect_equal("output", result.output, NO_SERVER_WITHOUT_CLIENT)
+    expect_equal("exit code", result.exit_code, 1)
+
+
+def case_second_launcher_is_refused_while_first_holds_lock(h):
+    first, first_output = h.start_held()
+    try:
+        second = h.run()
+        expect_equal("second launcher's output", second.output, LOCK_REFUSED)
+        expect_equal("second launcher's exit code", second.exit_code, 1)
+    finally:
+        rest, _ = first.communicate(b"\n\n", timeout=RUN_TIMEOUT_S)
+    expect_equal("first launcher's output", first_output + h.normalise(rest),
+                 NO_SERVER_WITHOUT_CLIENT)
+    expect_equal("first launcher's exit code", first.returncode, 1)
+    third = h.run()
+    expect_equal("launcher after the first ended", third.output, NO_SERVER_WITHOUT_CLIENT)
+
+
+def case_lock_of_a_killed_launcher_is_free(h):
+    first, _ = h.start_held()
+    first.kill()
+    first.wait()
+    result = h.run()
+    expect_equal("output", result.output, NO_SERVER_WITHOUT_CLIENT)
+    expect_equal("exit code", result.exit_code, 1)
+
+
+def case_short_client_is_deleted_not_started(h):
+    h.write_script_client(MIN_CLIENT_BYTES - 1)
+    result = h.run()
+    expect_equal("output", result.output, NO_SERVER_WITHOUT_CLIENT)
+    expect_equal("exit code", result.exit_code, 1)
+    expect_true("the 99-byte client is still there", not h.exists(CLIENT))
+    expect_true("the 99-byte client ran", not h.exists("args"))
+
+
+def case_client_replaces_launcher(h):
+    h.write_script_client(MIN_CLIENT_BYTES)
+    result = h.run()
+    expect_equal("output", result.output, NO_SERVER + CLIENT_GREETING)
+    expect_equal("exit code", result.exit_code, h.client_exit_code())
+    expect_equal("client arguments", h.read("args"), b"BRUXclient.exe 0\n")
+    expect_true("the started client was deleted", h.exists(CLIENT))
+    expect_equal("descriptors leaked into the client", h.leaked_descriptors(), [])
+
+
+def case_unstartable_client_is_deleted(h):
+    h.write_garbage_client(MIN_CLIENT_BYTES)
+    result = h.run()
+    expected = (NO_SERVER +
+                "Error in qarn_boot_exec(), exec failed.  Return code -1, error code %d."
+                " Filename: BRUXclient.exe\n" % ENOEXEC +
+                UNABLE_TO_START + FINAL_PROMPT)
+    expect_equal("output", result.output, expected)
+    expect_equal("exit code", result.exit_code, 1)
+    expect_true("the unstartable client is still there", not h.exists(CLIENT))
+
+
+def case_scripted_up_to_date_starts_game_at_once(h):
+    h.write_script_client(MIN_CLIENT_BYTES)
+    result = h.run_scripted([(1, 0, 0)])
+    expect_equal("output", result.output, CLIENT_GREETING)
+    expect_equal("exit code", result.exit_code, h.client_exit_code())
+    expect_true("paused before the start (%.2f s)" % result.elapsed,
+                result.elapsed < RETRY_PAUSE_S)
+
+
+def case_scripted_retry_pauses_then_starts_game(h):
+    h.write_script_client(MIN_CLIENT_BYTES)
+    result = h.run_scripted([(1, 5, 3), (1, 2, 2)])
+    expect_equal("output", result.output,
+                 count_line(3, 5) + retry_line(2) + count_line(2, 2) + CLIENT_GREETING)
+    expect_equal("exit code", result.exit_code, h.client_exit_code())
+    expect_true("one pause of 3 s took %.2f s" % result.elapsed,
+                RETRY_PAUSE_S <= result.elapsed < RETRY_PAUSE_S + SLACK_S)
+
+
+def case_scripted_three_short_attempts_give_up(h):
+    h.write_script_client(MIN_CLIENT_BYTES)
+    result = h.run_scripted([(1, 5, 3), (1, 2, 1), (1, 1, 0)])
+    expect_equal("output", result.output,
+                 count_line(3, 5) + retry_line(2) + count_line(1, 2) + retry_line(3) +
+                 count_line(0, 1) + GIVE_UP + FINAL_PROMPT)
+    expect_equal("exit code", result.exit_code, 0)
+    expect_true("client started after giving up", not h.exists("args"))
+    expect_true("two pauses of 3 s took %.2f s" % result.elapsed,
+                2 * RETRY_PAUSE_S <= result.elapsed < 2 * RETRY_PAUSE_S + SLACK_S)
+
+
+def case_scripted_failed_run_is_not_retried(h):
+    h.write_script_client(MIN_CLIENT_BYTES)
+    result = h.run_scripted([(0, 4, 1), (1, 0, 0)])
+    expect_equal("output", result.output, NO_SERVER + CLIENT_GREETING)
+    expect_equal("exit code", result.exit_code, h.client_exit_code())
+
+
+def case_scripted_damaged_client_after_update(h):
+    h.write_script_client(MIN_CLIENT_BYTES - 1)
+    result = h.run_scripted([(1, 2, 2)])
+    expect_equal("output", result.output, count_line(2, 2) + DAMAGED_CLIENT + FINAL_PROMPT)
+    expect_equal("exit code", result.exit_code, 0)
+    expect_true("the damaged client is still there", not h.exists(CLIENT))
+
+
+# Cases whose game client is a POSIX shell script.
+SCRIPT_CLIENT_CASES = {
+    case_short_client_is_deleted_not_started,
+    case_client_replaces_launcher,
+    case_scripted_up_to_date_starts_game_at_once,
+    case_scripted_retry_pauses_then_starts_game,
+    case_scripted_three_short_attempts_give_up,
+    case_scripted_failed_run_is_not_retried,
+    case_scripted_damaged_client_after_update,
+}
+
+CASES = [
+    case_help_prints_usage,
+    case_unknown_option_prints_usage,
+    case_upper_case_options_accepted,
+    case_no_server_and_no_client,
+    case_end_of_input_answers_the_prompts,
+    case_second_launcher_is_refused_while_first_holds_lock,
+    case_lock_of_a_killed_launcher_is_free,
+    case_short_client_is_deleted_not_started,
+    case_client_replaces_launcher,
+    case_unstartable_client_is_deleted,
+    case_scripted_up_to_date_starts_game_at_once,
+    case_scripted_retry_pauses_then_starts_game,
+    case_scripted_three_short_attempts_give_up,
+    case_scripted_failed_run_is_not_retried,
+    case_scripted_damaged_client_after_update,
+]
+
+
+def run_case(harness, case):
+    name = case.__name__[len("case_"):]
+    if harness.under_wine and case in SCRIPT_CLIENT_CASES:
+        print("skip %s (needs a POSIX game client)" % name)
+        return None
+    harness.enter_scratch()
+    try:
+        case(harness)
+    except CaseFailure as failure:
+        print("FAIL %s: %s" % (name, failure))
+        return False
+    except subprocess.TimeoutExpired as timeout:
+        print("FAIL %s: timed out: %s" % (name, timeout))
+        return False
+    finally:
+        harness.leave_scratch()
+    print("ok   %s" % name)
+    return True
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__,
+                                     formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--scripted", help="the launcher build with scripted update attempts")
+    parser.add_argument("launcher", nargs=argparse.REMAINDER, help="command that runs the launcher")
+    options = parser.parse_args()
+    if not options.launcher:
+        parser.error("the launcher command is missing")
+    scripted = os.path.abspath(options.scripted) if options.scripted else None
+    launcher = list(options.launcher)
+    # Cases run in their own directories; a relative path would not be found.
+    if not os.path.isabs(launcher[-1]) and os.path.exists(launcher[-1]):
+        launcher[-1] = os.path.abspath(launcher[-1])
+    harness = Harness(launcher, scripted)
+
+    outcomes = [run_case(harness, case) for case in CASES]
+    passed = outcomes.count(True)
+    failed = outcomes.count(False)
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGINT, signal.SIG_DFL)
+    sys.exit(main())

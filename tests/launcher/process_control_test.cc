@@ -1,0 +1,303 @@
+#include "support/process_control.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+
+#include "platform/instance_lock.h"
+#include "scratch_directory.h"
+#include "support/diagnostics.h"
+
+namespace {
+
+const char TEST_LOCK_NAME[] = "torvane_process_control_test.lock";
+
+// Exit codes of the lock probe (tests/launcher/lock_probe.cc).
+constexpr int PROBE_ACQUIRED = 0;
+constexpr int PROBE_REFUSED = 3;
+
+// The exit code inside a std::system() status: POSIX shifts it left by 8
+// bits, Windows returns it as it is.
+int exit_code_of(int status) { return status > 255 ? (status >> 8) & 0xff : status; }
+
+// Runs the lock probe as a separate process that asks for |name|.
+int probe_lock_from_another_process(const char *name) {
+  std::string command = std::string("\"") + LOCK_PROBE_PATH + "\" " + name;
+  return exit_code_of(std::system(command.c_str()));
+}
+
+bool lock_is_free_for_another_holder() {
+  platform_lock_handle handle = 0;
+  if (platform_lock_acquire(TEST_LOCK_NAME, &handle) != PLATFORM_LOCK_ACQUIRED) {
+    return false;
+  }
+  platform_lock_release(handle);
+  return true;
+}
+
+class instance_lock_test : public testing::Test {
+ protected:
+  void SetUp() override { qarn_release_instance_lock(); }
+  void TearDown() override { qarn_release_instance_lock(); }
+};
+
+TEST_F(instance_lock_test, second_acquire_in_this_process_is_refused_and_keeps_the_first) {
+  ASSERT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
+  EXPECT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 0);
+  EXPECT_FALSE(lock_is_free_for_another_holder()) << "the refused acquire dropped the hold";
+  qarn_release_instance_lock();
+  EXPECT_TRUE(lock_is_free_for_another_holder()) << "the first hold could not be released";
+}
+
+TEST_F(instance_lock_test, another_holder_in_this_process_refuses_it) {
+  platform_lock_handle other = 0;
+  ASSERT_EQ(platform_lock_acquire(TEST_LOCK_NAME, &other), PLATFORM_LOCK_ACQUIRED);
+  EXPECT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 0);
+  // The refused process's own release must not free the holder's lock.
+  qarn_release_instance_lock();
+  EXPECT_FALSE(lock_is_free_for_another_holder());
+  platform_lock_release(other);
+  EXPECT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
+}
+
+TEST_F(instance_lock_test, another_process_is_refused_while_held) {
+  ASSERT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
+  EXPECT_EQ(probe_lock_from_another_process(TEST_LOCK_NAME), PROBE_REFUSED);
+  qarn_release_instance_lock();
+  EXPECT_EQ(probe_lock_from_another_process(TEST_LOCK_NAME), PROBE_ACQUIRED);
+}
+
+TEST_F(instance_lock_test, ending_process_frees_its_lock) {
+  // The probe exits holding the lock without releasing it.
+  ASSERT_EQ(probe_lock_from_another_process(TEST_LOCK_NAME), PROBE_ACQUIRED);
+  EXPECT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
+}
+
+TEST_F(instance_lock_test, locks_of_other_names_are_independent) {
+  ASSERT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
+  std::string other_name = std::string(TEST_LOCK_NAME) + ".other";
+  EXPECT_EQ(probe_lock_from_another_process(other_name.c_str()), PROBE_ACQUIRED);
+}
+
+TEST_F(instance_lock_test, release_without_hold_and_twice_is_harmless) {
+  qarn_release_instance_lock();
+  ASSERT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
+  qarn_release_instance_lock();
+  qarn_release_instance_lock();
+  EXPECT_TRUE(lock_is_free_for_another_holder());
+  EXPECT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
+}
+
+// Boot image check. With nothing masked every report shows, so the table
+// also proves which category each report uses.
+struct boot_file_case {
+  const char *label;
+  long size;  // -1: no file
+  int expected_bad;
+  const char *report_before_path;  // null: no report
+  const char *report_after_path;
+  int32_t category;
+};
+
+class boot_file_test : public testing::TestWithParam<boot_file_case> {
+ protected:
+  void TearDown() override { qarn_set_diagnostic_mask(QARN_MASK_NONE); }
+  scratch_directory scratch_;
+};
+
+TEST_P(boot_file_test, is_bad_below_one_hundred_bytes_or_when_missing) {
+  const boot_file_case &c = GetParam();
+  std::string path = scratch_.file("BRUXclient.exe");
+  if (c.size >= 0) {
+    scratch_.write_file("BRUXclient.exe", c.size);
+  }
+  std::string expected;
+  if (c.report_before_path != nullptr) {
+    expected = std::string(c.report_before_path) + path + c.report_after_path + "\n";
+  }
+
+  qarn_set_diagnostic_mask(QARN_MASK_NONE);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(qarn_is_boot_file_bad(path.c_str()), c.expected_bad);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
+
+  // Masking exactly the report's category silences it.
+  qarn_set_diagnostic_mask(c.category);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(qarn_is_boot_file_bad(path.c_str()), c.expected_bad);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_EQ(scratch_.exists("BRUXclient.exe"), c.size >= 0) << "the check deletes nothing";
+}
+
+const boot_file_case BOOT_FILES[] = {
+    {"missing", -1, 1, "qarn_is_boot_file_bad() - cannot open image file '", "'.",
+     QARN_DIAG_TRACE},
+    {"empty", 0, 1, "qarn_is_boot_file_bad() - image '", "' is too small to be valid.",
+     QARN_DIAG_OPERATION},
+    {"ninety_nine_bytes", 99, 1, "qarn_is_boot_file_bad() - image '",
+     "' is too small to be valid.", QARN_DIAG_OPERATION},
+    {"one_hundred_bytes", 100, 0, nullptr, nullptr, QARN_DIAG_OPERATION},
+    {"large", 70000, 0, nullptr, nullptr, QARN_DIAG_OPERATION},
+};
+
+INSTANTIATE_TEST_SUITE_P(table, boot_file_test, testing::ValuesIn(BOOT_FILES),
+                         [](const testing::TestParamInfo<boot_file_case> &info) {
+                           return std::string(info.param.label);
+                         });
+
+TEST(boot_file, null_path_is_bad_and_named_null) {
+  qarn_set_diagnostic_mask(QARN_MASK_NONE);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(qarn_is_boot_file_bad(nullptr), 1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "qarn_is_boot_file_bad() - cannot open image file '(null)'.\n");
+}
+
+// A failed boot returns to the caller with one report; the trace notice in
+// front of it shows only when category 256 is not masked.
+struct boot_exec_case {
+  const char *label;
+  long size;  // -1: no file
+  int32_t mask;
+  int expected_errno;
+};
+
+class boot_exec_test : public testing::TestWithParam<boot_exec_case> {
+ protected:
+  void TearDown() override { qarn_set_diagnostic_mask(QARN_MASK_NONE); }
+  scratch_directory scratch_;
+};
+
+TEST_P(boot_exec_test, failure_reports_exec_result_errno_and_file_name) {
+  const boot_exec_case &c = GetParam();
+  std::string path = scratch_.file("BRUXclient.exe");
+  if (c.size >= 0) {
+    scratch_.write_file("BRUXclient.exe", c.size);
+  }
+  std::string expected;
+  if ((c.mask & QARN_DIAG_TRACE) == 0) {
+    expected += "qarn_boot_exec() - trying to boot image '" + path + "'\n";
+  }
+  expected += "Error in qarn_boot_exec(), exec failed.  Return code -1, error code " +
+              std::to_string(c.expected_errno) + ". Filename: " + path + "\n";
+
+  char *const argv[] = {const_cast<char *>(path.c_str()), nullptr};
+  qarn_set_diagnostic_mask(c.mask);
+  testing::internal::CaptureStdout();
+  qarn_boot_exec(path.c_str(), argv);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
+}
+
+const boot_exec_case BOOT_EXEC_CASES[] = {
+    {"missing_under_boot_mask", -1, QARN_MASK_BOOT, ENOENT},
+    {"missing_with_nothing_masked", -1, QARN_MASK_NONE, ENOENT},
+    {"garbage_under_boot_mask", 100, QARN_MASK_BOOT, ENOEXEC},
+    {"garbage_with_nothing_masked", 100, QARN_MASK_NONE, ENOEXEC},
+};
+
+INSTANTIATE_TEST_SUITE_P(table, boot_exec_test, testing::ValuesIn(BOOT_EXEC_CASES),
+                         [](const testing::TestParamInfo<boot_exec_case> &info) {
+                           return std::string(info.param.label);
+                         });
+
+// Shell results of the elevated start and what the player is told.
+struct elevation_case {
+  int shell_result;
+  int expected;
+  const char *reason;  // null: nothing reported
+};
+
+class elevation_result_test : public testing::TestWithParam<elevation_case> {
+ protected:
+  void TearDown() override { qarn_set_diagnostic_mask(QARN_MASK_NONE); }
+};
+
+TEST_P(elevation_result_test, names_the_reason_of_a_failure) {
+  const elevation_case &c = GetParam();
+  std::string expected;
+  if (c.reason != nullptr) {
+    expected = std::string("Error in qarn_win32_exec_with_admin_permissions(), ") + c.reason + "\n";
+  }
+  // The launcher's quiet mask does not hide elevation failures.
+  qarn_set_diagnostic_mask(QARN_MASK_QUIET);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(qarn_elevation_result(c.shell_result), c.expected);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
+}
+
+const char OUT_OF_RESOURCES[] = "The operating system is out of memory or resources.";
+const char DDE_ERROR[] = "DDE error of some sort.";
+const char UNKNOWN[] = "Unknown error";
+
+const elevation_case ELEVATION_CASES[] = {
+    {0, 0, OUT_OF_RESOURCES},
+    {2, 0, "The specified file was not found."},
+    {3, 0, "The specified path was not found."},
+    {5, 0, "The operating system denied access to the specified file."},
+    {8, 0, "There was not enough memory to complete the operation."},
+    {11, 0, "The .exe file is invalid."},
+    {26, 0, "A sharing violation occurred."},
+    {27, 0, "The file name association is incomplete or invalid."},
+    {28, 0, DDE_ERROR},
+    {29, 0, DDE_ERROR},
+    {30, 0, DDE_ERROR},
+    {31, 0, "There is no application associated with the given file name extension."},
+    {32, 0, "The specified DLL was not found."},
+    {1, 0, UNKNOWN},
+    {4, 0, UNKNOWN},
+    {6, 0, UNKNOWN},
+    {7, 0, UNKNOWN},
+    {9, 0, UNKNOWN},
+    {10, 0, UNKNOWN},
+    {12, 0, UNKNOWN},
+    {25, 0, UNKNOWN},
+    {-1, 0, UNKNOWN},
+    {-2147483647 - 1, 0, UNKNOWN},
+    {33, 1, nullptr},
+    {42, 1, nullptr},
+    {2147483647, 1, nullptr},
+};
+
+INSTANTIATE_TEST_SUITE_P(table, elevation_result_test, testing::ValuesIn(ELEVATION_CASES),
+                         [](const testing::TestParamInfo<elevation_case> &info) {
+                           int value = info.param.shell_result;
+                           return value < 0 ? "minus_" + std::to_string(-(int64_t)value)
+                                            : std::to_string(value);
+                         });
+
+TEST(elevated_start, missing_program_is_reported_and_returns) {
+  scratch_directory scratch;
+  std::string program = scratch.file("no-such-launcher");
+  qarn_set_diagnostic_mask(QARN_MASK_NONE);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(qarn_win32_exec_with_admin_permissions(program.c_str(), "-a -v"), 0);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "Error in qarn_win32_exec_with_admin_permissions(), The specified file was not "
+            "found.\n");
+}
+
+TEST(sleep_ms, pauses_for_the_low_32_bits_of_the_count) {
+  constexpr int64_t PAUSE_MS = 60;
+  // 2^32 + 60: a count that is not cut to 32 bits would sleep for weeks.
+  const int64_t counts[] = {PAUSE_MS, (int64_t{1} << 32) + PAUSE_MS};
+  for (int64_t count : counts) {
+    auto start = std::chrono::steady_clock::now();
+    qarn_sleep_ms(count);
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
+    EXPECT_GE(elapsed.count(), PAUSE_MS - 1) << count;
+    EXPECT_LT(elapsed.count(), 5000) << count;
+  }
+}
+
+TEST(console_title, writes_nothing_into_a_redirected_output) {
+  testing::internal::CaptureStdout();
+  int result = qarn_set_console_title("Torvane Launcher");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  EXPECT_NE(result, 0);
+}
+
+}  // namespace
