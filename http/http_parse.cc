@@ -1,0 +1,235 @@
+// The receiving side: the step driver, line collection, the end of the
+// header section, message completion and the close of the connection.
+// Bodies are decoded in http_body.cc, header lines read in http_headers.cc.
+#include <cstring>
+
+#include "http/http_data_processor.h"
+#include "support/text_scan.h"
+
+namespace {
+
+constexpr char CR = '\r';
+constexpr char LF = '\n';
+
+constexpr int32_t STATUS_INTERIM_FIRST = 100;
+constexpr int32_t STATUS_INTERIM_LAST = 199;
+constexpr int32_t STATUS_NO_CONTENT = 204;
+constexpr int32_t STATUS_NOT_MODIFIED = 304;
+
+bool is_terminator(char c) { return c == CR || c == LF; }
+
+bool is_interim(int32_t status) { return status >= STATUS_INTERIM_FIRST && status <= STATUS_INTERIM_LAST; }
+
+}  // namespace
+
+int qarn_http_data_processor_oline::fail() {
+  failed_ = 1;
+  return -1;
+}
+
+int qarn_http_data_processor_oline::put_rx_data(const char *data, int32_t length) {
+  if (data == nullptr || length <= 0) {
+    return QARN_HTTP_RX_FAILED;
+  }
+  while (length > 0) {
+    int32_t consumed = rx_step(data, length);
+    if (consumed < 0) {
+      return QARN_HTTP_RX_FAILED;
+    }
+    if (consumed == 0) {
+      // Nothing consumed: a line ended by a lone terminator was handled, the
+      // input is now discarded, or the processor failed.
+      if (discard_rx_) {
+        return QARN_HTTP_RX_DISCARDING;
+      }
+      if (failed_) {
+        return QARN_HTTP_RX_FAILED;
+      }
+      continue;
+    }
+    data += consumed;
+    length -= consumed;
+  }
+  return QARN_HTTP_RX_CONSUMED;
+}
+
+int32_t qarn_http_data_processor_oline::rx_step(const char *data, int32_t length) {
+  if (length <= 0 || failed_) {
+    return fail();
+  }
+  if (discard_rx_) {
+    return length;
+  }
+  switch (rx_state_) {
+    case QARN_HTTP_RX_BODY:
+      return body_step(data, length);
+    case QARN_HTTP_RX_CHUNK_DATA:
+      return chunk_data_step(data, length);
+    default:
+      return line_step(data, length);
+  }
+}
+
+int32_t qarn_http_data_processor_oline::collect_line(const char *data, int32_t length) {
+  int32_t consumed = 0;
+  while (consumed < length) {
+    char b = data[consumed];
+    if ((b == LF && rx_last_char_ == CR) || (b == CR && rx_last_char_ == LF)) {
+      consumed++;
+      rx_last_char_ = 0;
+      rx_line_complete_ = 1;
+      break;
+    }
+    if (is_terminator(rx_last_char_)) {
+      // A single terminator ended the line; |b| starts what follows.
+      rx_last_char_ = 0;
+      rx_line_complete_ = 1;
+      break;
+    }
+    consumed++;
+    if (!is_terminator(b)) {
+      rx_line_.append_char(b);  // dropped once the line holds 5999 characters
+    }
+    rx_last_char_ = b;
+  }
+  return consumed;
+}
+
+// Returns the bytes consumed, 0 when the line handled started discarding
+// input, or -1.
+int32_t qarn_http_data_processor_oline::line_step(const char *data, int32_t length) {
+  int32_t consumed = collect_line(data, length);
+  if (!rx_line_complete_) {
+    return consumed;
+  }
+  int handled = handle_line();
+  rx_line_.clear();
+  rx_line_complete_ = 0;
+  if (handled < 0) {
+    return -1;
+  }
+  return handled == 0 ? 0 : consumed;
+}
+
+int qarn_http_data_processor_oline::handle_line() {
+  const char *line = rx_line_.text();
+  switch (rx_state_) {
+    case QARN_HTTP_RX_CHUNK_SIZE:
+      return handle_chunk_size_line(line);
+    case QARN_HTTP_RX_CHUNK_DATA_END:
+      return handle_chunk_data_end_line(line);
+    case QARN_HTTP_RX_TRAILER:
+      return handle_trailer_line(line);
+    default:
+      return handle_header_phase_line(line);
+  }
+}
+
+int qarn_http_data_processor_oline::handle_header_phase_line(const char *line) {
+  if (line[0] == '\0') {
+    if (rx_state_ != QARN_HTTP_RX_HEADERS) {
+      return 1;  // empty lines before and between messages are skipped
+    }
+    return end_header_section();
+  }
+  int result = header_line_parse(line);
+  if (awaiting_response_) {
+    return result == QARN_HTTP_LINE_BAD ? fail() : 1;
+  }
+  if (result == QARN_HTTP_LINE_ACCEPTED) {
+    return 1;
+  }
+  if (!send_response_400("Bad Request")) {
+    return fail();
+  }
+  close_after_tx_ = 1;
+  discard_rx_ = 1;
+  return 0;
+}
+
+int qarn_http_data_processor_oline::has_body() const {
+  if (peer_version > QARN_HTTP_VERSION_1_0 && rx_transfer_encoding[0] != '\0' &&
+      !word_in_list_nocase("identity", rx_transfer_encoding)) {
+    return 1;
+  }
+  if (rx_content_length == QARN_HTTP_NO_CONTENT_LENGTH) {
+    return rx_status > 0 ? 1 : 0;  // a response then runs to the connection's close
+  }
+  return rx_content_length > 0 ? 1 : 0;
+}
+
+int qarn_http_data_processor_oline::wants_continue() const {
+  return !awaiting_response_ && peer_version >= QARN_HTTP_VERSION_1_1 && rx_status <= 0 && !force_http_1_0 &&
+         (rx_expect_continue || word_in_list_nocase(rx_method, "PUT POST"));
+}
+
+int qarn_http_data_processor_oline::end_header_section() {
+  int body = 0;
+  if (awaiting_response_) {
+    if (rx_status <= 0) {
+      return fail();  // a client was given something other than a response
+    }
+    const bool no_body = is_interim(rx_status) || rx_status == STATUS_NO_CONTENT ||
+                         rx_status == STATUS_NOT_MODIFIED || std::strcmp(sent_method_, "HEAD") == 0;
+    body = no_body ? 0 : has_body();
+  } else {
+    if (rx_status > 0) {
+      return fail();  // a server was given a response
+    }
+    body = has_body();
+  }
+  if (body) {
+    rx_state_ = rx_chunked ? QARN_HTTP_RX_CHUNK_SIZE : QARN_HTTP_RX_BODY;
+    rx_body_received_ = 0;
+    rx_last_char_ = 0;
+  }
+  if (wants_continue() && !send_response_100()) {
+    return fail();
+  }
+  if (message_received == nullptr || !message_received(this, callback_context)) {
+    return fail();
+  }
+  if (!body) {
+    return finish_message(QARN_HTTP_RX_IDLE);
+  }
+  return 1;
+}
+
+int qarn_http_data_processor_oline::finish_message(qarn_http_rx_state next_state) {
+  rx_state_ = next_state;
+  const bool interim = awaiting_response_ && is_interim(rx_status);
+  if (message_complete == nullptr || !message_complete(this, callback_context)) {
+    return fail();
+  }
+  if (!interim) {
+    rx_complete_ = 1;
+  }
+  if (close_after_rx_ && !is_interim(rx_status)) {
+    notify_close();
+  }
+  return 1;
+}
+
+int qarn_http_data_processor_oline::put_rx_close() {
+  if (failed_ || discard_rx_) {
+    return 0;
+  }
+  if (is_terminator(rx_last_char_)) {
+    // No byte will follow to prove the lone terminator: the line is whole.
+    rx_last_char_ = 0;
+    rx_line_complete_ = 1;
+    int handled = handle_line();
+    rx_line_.clear();
+    rx_line_complete_ = 0;
+    if (handled <= 0) {
+      return 0;
+    }
+  }
+  if (rx_state_ == QARN_HTTP_RX_BODY && rx_content_length == QARN_HTTP_NO_CONTENT_LENGTH) {
+    // The close is what delimits this body: it is whole now.
+    if (finish_message(QARN_HTTP_RX_IDLE) < 0) {
+      return 0;
+    }
+  }
+  return rx_complete_;
+}
