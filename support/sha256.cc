@@ -7,6 +7,7 @@ namespace {
 constexpr int32_t LENGTH_FIELD_LEN = 8;
 constexpr unsigned char PADDING_START = 0x80;
 constexpr int32_t SCHEDULE_WORDS = 64;
+constexpr int32_t BLOCK_WORDS = QARN_SHA256_BLOCK_LEN / 4;
 
 constexpr uint32_t INITIAL_STATE[QARN_SHA256_STATE_WORDS] = {
     0x6a09e667u, 0xbb67ae85u, 0x3c6ef372u, 0xa54ff53au,
@@ -39,10 +40,10 @@ void store_big_endian(unsigned char *out, uint64_t value, int byte_count) {
 }
 
 void expand_schedule(const unsigned char *block, uint32_t w[SCHEDULE_WORDS]) {
-  for (int t = 0; t < 16; t++) {
+  for (int t = 0; t < BLOCK_WORDS; t++) {
     w[t] = load_big_endian(block + 4 * t);
   }
-  for (int t = 16; t < SCHEDULE_WORDS; t++) {
+  for (int t = BLOCK_WORDS; t < SCHEDULE_WORDS; t++) {
     uint32_t s0 = rotate_right(w[t - 15], 7) ^ rotate_right(w[t - 15], 18) ^ (w[t - 15] >> 3);
     uint32_t s1 = rotate_right(w[t - 2], 17) ^ rotate_right(w[t - 2], 19) ^ (w[t - 2] >> 10);
     w[t] = w[t - 16] + s0 + w[t - 7] + s1;
