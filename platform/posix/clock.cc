@@ -28,4 +28,4 @@ uint32_t platform_tick_count() {
   return static_cast<uint32_t>(ms);
 }
 
-int64_t platform_calendar_seconds() { return static_cast<int64_t>(std::time(nullptr)); }
+int64_t platform_calendar_seconds() { return static_cast<int64_t>(time(nullptr)); }
