@@ -150,7 +150,9 @@ int qarn_http_data_processor_oline::handle_header_phase_line(const char *line) {
 int qarn_http_data_processor_oline::has_body() const {
   if (peer_version > QARN_HTTP_VERSION_1_0 && rx_transfer_encoding[0] != '\0' &&
       !word_in_list_nocase("identity", rx_transfer_encoding)) {
-    return 1;
+    // A coded body that is not chunked and declares length 0 is already
+    // whole; waiting for a byte of it would stall the message.
+    return (rx_chunked || rx_content_length != 0) ? 1 : 0;
   }
   if (rx_content_length == QARN_HTTP_NO_CONTENT_LENGTH) {
     return rx_status > 0 ? 1 : 0;  // a response then runs to the connection's close
