@@ -162,6 +162,28 @@ std::vector<parse_case> parse_cases() {
       {"chunk data without its empty line", CLIENT, std::string(CHUNKED_HEAD) + "5\r\nhelloX\r\n", -1,
        "response 200 length=-1 chunked\ndata\n", "hello", "", ""},
 
+      // Counts beyond 32 bits fail the message instead of wrapping.
+      {"largest length is accepted", CLIENT, "HTTP/1.1 200 OK\r\nContent-Length: +0002147483647\r\n\r\nabc", 1,
+       "response 200 length=2147483647\ndata\n", "abc", "", ""},
+      {"length of 2^31 fails", CLIENT, "HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\nabc", -1, "", "", "",
+       std::string(HEADER_WARNING) + "got too large content length, line: Content-Length: 2147483648\n"},
+      {"length of three billion fails", CLIENT, "HTTP/1.1 200 OK\r\nContent-Length: 3000000000\r\n\r\n", -1, "", "",
+       "", std::string(HEADER_WARNING) + "got too large content length, line: Content-Length: 3000000000\n"},
+      {"length of many digits fails", CLIENT,
+       "HTTP/1.1 200 OK\r\nContent-Length: 18446744073709551621\r\n\r\n", -1, "", "", "",
+       std::string(HEADER_WARNING) + "got too large content length, line: Content-Length: 18446744073709551621\n"},
+      {"large negative length is bad", CLIENT, "HTTP/1.1 200 OK\r\nContent-Length: -4294967295\r\n\r\n", -1, "", "",
+       "", std::string(HEADER_WARNING) + "got bad content length, line: Content-Length: -4294967295\n"},
+      {"largest chunk is accepted", CLIENT, std::string(CHUNKED_HEAD) + "7fffffff\r\nabc", 1,
+       "response 200 length=-1 chunked\ndata\n", "abc", "", ""},
+      {"chunk of 2^31 fails", CLIENT, std::string(CHUNKED_HEAD) + "80000000\r\nabc", -1,
+       "response 200 length=-1 chunked\n", "", "",
+       "Warning in qarn_http_data_processor_oline::put_rx_data(), got too large chunk size, line: 80000000\n"},
+      {"chunk of twenty digits fails", CLIENT, std::string(CHUNKED_HEAD) + "FFFFFFFFFFFFFFFFFFFF;x\r\nabc", -1,
+       "response 200 length=-1 chunked\n", "", "",
+       "Warning in qarn_http_data_processor_oline::put_rx_data(), got too large chunk size, line: "
+       "FFFFFFFFFFFFFFFFFFFF;x\n"},
+
       // Server role: requests.
       {"request without body", SERVER, "GET /a/b?x=1 HTTP/1.1\r\nHost: h\r\n\r\n", 1,
        "request GET path=a/b length=-1\ncomplete\n", "", "", ""},
@@ -180,6 +202,8 @@ std::vector<parse_case> parse_cases() {
        "request GET path= length=-1\ncomplete\nclose\n", "", "", ""},
       {"negative length gets 400", SERVER, "POST /u HTTP/1.1\r\nContent-Length: -1\r\n\r\nabc", 0, "close\n", "",
        ANSWER_400, std::string(HEADER_WARNING) + "got bad content length, line: Content-Length: -1\n"},
+      {"length of 2^31 gets 400", SERVER, "PUT /u HTTP/1.1\r\nContent-Length: 2147483648\r\n\r\n", 0, "close\n", "",
+       ANSWER_400, std::string(HEADER_WARNING) + "got too large content length, line: Content-Length: 2147483648\n"},
       {"unreadable request line gets 400", SERVER, "BROKEN\r\nHost: x\r\n\r\n", 0, "close\n", "", ANSWER_400, ""},
       {"request line without version gets 400", SERVER, "GET /index.html\r\n\r\n", 0, "close\n", "", ANSWER_400,
        ""},
