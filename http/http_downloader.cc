@@ -1,0 +1,413 @@
+// The HTTP downloader: connect, send one GET, feed the response to the
+// processor, and decide from how the connection ended whether the body is
+// whole.
+#include "http/http_downloader.h"
+
+#include <cstring>
+
+#include "http/http_data_processor.h"
+#include "net/host_resolution.h"
+#include "support/clock.h"
+#include "support/diagnostics.h"
+#include "support/file_system.h"
+
+namespace {
+
+void report(const char *text, int32_t category) { qarn_diagnostic(text, category, QARN_MODULE_DOWNLOADER); }
+
+// report_about_file reports |head| + "'" + |name| + "'" + |tail|.
+void report_about_file(const char *head, const char *name, const char *tail) {
+  qarn_bounded_string message;
+  message.append(head).append("'").append(name).append("'").append(tail);
+  report(message.text(), QARN_DIAG_OPERATION);
+}
+
+qarn_http_downloader &downloader_of(void *context) { return *static_cast<qarn_http_downloader *>(context); }
+
+// idle_bound tracks how long the connection has been silent. Each wait is
+// cut to what is left of the bound, so a short bound is kept to the
+// millisecond even though single waits may last up to 5000 ms.
+class idle_bound {
+ public:
+  explicit idle_bound(int32_t limit_ms) : limit_ms_(limit_ms < 1 ? 1 : limit_ms), last_ms_(qarn_clock_ms()) {}
+
+  // moved records that bytes went over the connection just now.
+  void moved() { last_ms_ = qarn_clock_ms(); }
+
+  // next_wait_ms returns the time-out for the next wait: at most |cap_ms|
+  // and at most what is left of the bound; 0 once the bound has run out.
+  int next_wait_ms(int cap_ms) const {
+    int64_t left = limit_ms_ - (qarn_clock_ms() - last_ms_);
+    if (left <= 0) {
+      return 0;
+    }
+    return left < cap_ms ? static_cast<int>(left) : cap_ms;
+  }
+
+  int32_t limit_ms() const { return limit_ms_; }
+
+ private:
+  int32_t limit_ms_;
+  int64_t last_ms_;
+};
+
+void report_idle(const char *direction, int32_t limit_ms) {
+  qarn_bounded_string message;
+  message.append("Error in qarn_http_downloader::download(), no data ").append(direction);
+  message.append_format(" for %d ms, giving up.", static_cast<int>(limit_ms));
+  report(message.text(), QARN_DIAG_OPERATION);
+}
+
+}  // namespace
+
+qarn_http_downloader::qarn_http_downloader() { std::memset(&server_address, 0, sizeof(server_address)); }
+
+qarn_http_downloader::~qarn_http_downloader() { close_output_file(); }
+
+int qarn_http_downloader::set_connection(const char *host_name, int port, int tls) {
+  if (host_name == nullptr) {
+    report("Error in qarn_http_downloader::set_connection(), NULL host name.", QARN_DIAG_MISUSE);
+    return 0;
+  }
+  use_tls = tls;
+  server_port = port;
+  return qarn_resolve_host(host_name, &server_address);
+}
+
+int qarn_http_downloader::download(const char *host, const char *path, const char *destination) {
+  if (host == nullptr) {
+    report("Error in qarn_http_downloader::download(), NULL host.", QARN_DIAG_MISUSE);
+    return 0;
+  }
+  if (path == nullptr) {
+    report("Error in qarn_http_downloader::download(), NULL path.", QARN_DIAG_MISUSE);
+    return 0;
+  }
+  if (destination == nullptr) {
+    report("Error in qarn_http_downloader::download(), NULL destination file name.", QARN_DIAG_MISUSE);
+    return 0;
+  }
+  if (data_callback != nullptr) {
+    report("Error in qarn_http_downloader::download(), attempt to do file based download after setting data "
+           "callback.",
+           QARN_DIAG_MISUSE);
+    return 0;
+  }
+  // A name cut to fit would send the body to another file.
+  if (std::strlen(destination) >= static_cast<size_t>(QARN_BOUNDED_STRING_CAPACITY)) {
+    report("Error in qarn_http_downloader::download(), destination file name too long.", QARN_DIAG_MISUSE);
+    return 0;
+  }
+  destination_file_name.assign(destination);
+  return download(host, path);
+}
+
+int qarn_http_downloader::download(const char *host, const char *path) {
+  if (destination_file_name.length() == 0 && data_callback == nullptr) {
+    report("Error in qarn_http_downloader::download(), NULL destination file name and NULL download data "
+           "callback.",
+           QARN_DIAG_MISUSE);
+    return 0;
+  }
+  created_output_file_ = 0;
+  if (use_tls) {
+    tcp_socket.enable_ssl();
+  } else {
+    tcp_socket.disable_ssl();
+  }
+  if (tcp_socket.start_nonblocking_connect(&server_address, server_port, QARN_DOWNLOAD_CONNECT_TIMEOUT_MS) <= 0) {
+    report("Error in qarn_http_downloader::download(), connect failed.", QARN_DIAG_CONNECTION);
+    tcp_socket.close();  // a TCP connection without its TLS object stays open otherwise
+    return 0;
+  }
+  char block[QARN_DOWNLOAD_BLOCK_LEN];
+  int result = 0;
+  {
+    qarn_http_data_processor_oline processor;
+    processor.callback_context = this;
+    processor.connection_close = callback_connection_close;
+    processor.message_received = callback_message_received;
+    processor.message_complete = callback_message_complete;
+    processor.content_data_received = callback_content_data_received;
+    processor.content_body_get_tx_data = callback_content_body_get_tx_data;
+    processor.close_requested = 1;
+    result = exchange(processor, host, path, block);
+  }
+  tcp_socket.close();
+  close_output_file();
+  return result;
+}
+
+int qarn_http_downloader::exchange(qarn_http_data_processor_oline &processor, const char *host, const char *path,
+                                   char *block) {
+  if (!processor.start_http_GET(host, path)) {
+    report("Error in qarn_http_downloader::download(), unable to start HTTP GET?", QARN_DIAG_OPERATION);
+    return 0;
+  }
+  if (!send_request(processor, block)) {
+    return 0;
+  }
+  if (tcp_socket.poll_state() == QARN_SOCKET_STATE_UNCONNECTED) {
+    return handle_connection_end(processor);
+  }
+  return receive_response(processor, block);
+}
+
+int qarn_http_downloader::send_request(qarn_http_data_processor_oline &processor, char *block) {
+  idle_bound bound(idle_timeout_ms);
+  while (tcp_socket.poll_state() & QARN_SOCKET_STATE_CONNECTED) {
+    int32_t length = processor.get_tx_data(block, QARN_DOWNLOAD_BLOCK_LEN);
+    if (length <= 0) {
+      return 1;
+    }
+    int32_t sent = 0;
+    while (sent < length) {
+      int wait_ms = bound.next_wait_ms(QARN_DOWNLOAD_WRITE_TIMEOUT_MS);
+      if (wait_ms == 0) {
+        report_idle("sent", bound.limit_ms());
+        return 0;
+      }
+      int n = tcp_socket.nonblocking_write(block + sent, length - sent, wait_ms);
+      if (n < 0) {
+        report("Error in qarn_http_downloader::download(), blocking write failed.", QARN_DIAG_OPERATION);
+        return 0;
+      }
+      if (n > 0) {
+        sent += n;
+        bound.moved();
+      }
+    }
+  }
+  return 1;
+}
+
+int qarn_http_downloader::receive_response(qarn_http_data_processor_oline &processor, char *block) {
+  idle_bound bound(idle_timeout_ms);
+  for (;;) {
+    int wait_ms = bound.next_wait_ms(QARN_DOWNLOAD_READ_TIMEOUT_MS);
+    if (wait_ms == 0) {
+      report_idle("received", bound.limit_ms());
+      return fail_incomplete(nullptr);
+    }
+    int n = tcp_socket.blocking_read(block, QARN_DOWNLOAD_BLOCK_LEN, wait_ms);
+    if (n < 0) {
+      return handle_connection_end(processor);
+    }
+    if (n > 0) {
+      bound.moved();
+      int outcome = handle_block(processor, block, n);
+      if (outcome >= 0) {
+        return outcome;
+      }
+    }
+    if (tcp_socket.poll_state() == QARN_SOCKET_STATE_UNCONNECTED) {
+      return handle_connection_end(processor);
+    }
+  }
+}
+
+// handle_block feeds one received block to the processor. Returns 1 or 0
+// when the download has ended with that result, -1 to read on.
+int qarn_http_downloader::handle_block(qarn_http_data_processor_oline &processor, const char *block,
+                                       int32_t length) {
+  int r = processor.put_rx_data(block, length);
+  if (r < 0 || (r == 0 && !processor.rx_message_complete())) {
+    report("Error in qarn_http_downloader::download(), http data fetch failed.", QARN_DIAG_OPERATION);
+    return 0;
+  }
+  if (r == 0) {
+    return 1;
+  }
+  // The processor closes the socket through callback_connection_close once
+  // the response is complete.
+  if (tcp_socket.poll_state() == QARN_SOCKET_STATE_UNCONNECTED) {
+    return handle_connection_end(processor);
+  }
+  return -1;
+}
+
+// handle_connection_end decides the download once the connection is gone:
+// by the processor's word when we or the server closed it in order, by the
+// byte counts when it broke.
+int qarn_http_downloader::handle_connection_end(qarn_http_data_processor_oline &processor) {
+  if (processor.rx_message_complete()) {
+    return 1;
+  }
+  if (tcp_socket.read_error != 0) {
+    return handle_broken_connection();
+  }
+  // Only a body delimited by the close is completed by it; anything else
+  // that ends here was cut short.
+  if (processor.put_rx_close() == 1) {
+    return 1;
+  }
+  return fail_incomplete(
+      "Error in qarn_http_downloader::download(), connection closed before the response was complete.");
+}
+
+int qarn_http_downloader::handle_broken_connection() {
+  if (progress_callback != nullptr) {
+    if (received_length == expected_length) {
+      report("Error in qarn_http_downloader::download(), blocking read failed but all data received.",
+             QARN_DIAG_OPERATION);
+    } else {
+      report("Error in qarn_http_downloader::download(), blocking read failed, not all bytes read.",
+             QARN_DIAG_OPERATION);
+    }
+    return 0;
+  }
+  if (received_length != expected_length) {
+    report("Error in qarn_http_downloader::download(), blocking read failed, unknown file state.  Deleting file.",
+           QARN_DIAG_OPERATION);
+    close_output_file();
+    delete_created_file();
+    return 0;
+  }
+  report("Error in qarn_http_downloader::download(), blocking read failed but file seems ok.  Keeping file.",
+         QARN_DIAG_OPERATION);
+  return 0;
+}
+
+// fail_incomplete ends a download whose response will never be whole:
+// reports |text| (when given), closes the connection and deletes the file
+// this download created. Returns 0.
+int qarn_http_downloader::fail_incomplete(const char *text) {
+  if (text != nullptr) {
+    report(text, QARN_DIAG_OPERATION);
+  }
+  tcp_socket.close();
+  close_output_file();
+  delete_created_file();
+  return 0;
+}
+
+void qarn_http_downloader::close_output_file() {
+  if (output_file != nullptr) {
+    qarn_fclose(output_file);
+    output_file = nullptr;
+  }
+}
+
+// A file this download did not create or truncate is never deleted: it
+// still holds what it held before.
+void qarn_http_downloader::delete_created_file() {
+  if (created_output_file_) {
+    qarn_remove(destination_file_name.text());
+    created_output_file_ = 0;
+  }
+}
+
+int qarn_http_downloader::open_output_file() {
+  output_file = qarn_fopen(destination_file_name.text(), "wb");
+  if (output_file == nullptr) {
+    report_about_file("Warning in qarn_http_downloader::callback_message_received(), unable to open output file ",
+                      destination_file_name.text(), ".  Aborting download.");
+    return 0;
+  }
+  created_output_file_ = 1;
+  return 1;
+}
+
+void qarn_http_downloader::callback_connection_close(qarn_http_data_processor_oline *, void *context) {
+  downloader_of(context).tcp_socket.close();
+}
+
+int qarn_http_downloader::callback_message_received(qarn_http_data_processor_oline *processor, void *context) {
+  qarn_http_downloader &self = downloader_of(context);
+  if (self.destination_file_name.length() == 0 && self.data_callback == nullptr) {
+    report("Error in qarn_http_downloader::callback_message_received(), NULL destination file name and NULL "
+           "download data callback.",
+           QARN_DIAG_MISUSE);
+    return 0;
+  }
+  self.received_length = 0;
+  self.expected_length = processor->rx_content_length;
+  if (self.data_callback != nullptr) {
+    if (processor->rx_status == QARN_DOWNLOAD_STATUS_OK) {
+      return 1;
+    }
+    report("Warning in qarn_http_downloader::callback_message_received(), download failed in callback mode.",
+           QARN_DIAG_OPERATION);
+    return 0;
+  }
+  if (processor->rx_status == QARN_DOWNLOAD_STATUS_OK) {
+    return self.open_output_file();
+  }
+  report_about_file("Warning in qarn_http_downloader::callback_message_received(), download failed for file ",
+                    self.destination_file_name.text(), ".  Aborting download.");
+  return 0;
+}
+
+int qarn_http_downloader::callback_message_complete(qarn_http_data_processor_oline *, void *context) {
+  qarn_http_downloader &self = downloader_of(context);
+  if (self.output_file == nullptr) {
+    return 1;
+  }
+  // The last buffered bytes reach the disk only here; losing them must not
+  // pass for a complete file.
+  int closed = qarn_fclose(self.output_file);
+  self.output_file = nullptr;
+  if (closed != 0) {
+    report_about_file("Warning in qarn_http_downloader::callback_message_complete(), unable to close output file ",
+                      self.destination_file_name.text(), ".  Bailing.");
+    return 0;
+  }
+  return 1;
+}
+
+int qarn_http_downloader::callback_content_data_received(qarn_http_data_processor_oline *, void *context,
+                                                         const char *bytes, int32_t length) {
+  qarn_http_downloader &self = downloader_of(context);
+  if (length <= 0) {
+    return 0;
+  }
+  if (length > QARN_DOWNLOAD_LARGEST_BODY - self.received_length) {
+    report("Warning in qarn_http_downloader::callback_content_data_received(), body longer than 2147483647 "
+           "bytes.  Bailing.",
+           QARN_DIAG_OPERATION);
+    return 0;
+  }
+  if (self.received_length == 0 && self.progress_callback != nullptr) {
+    self.progress_callback(self.callback_context, 0, self.expected_length);
+  }
+  int result = 0;
+  if (self.data_callback != nullptr) {
+    result = self.data_callback(self.callback_context, bytes, length);
+    self.received_length += length;
+  } else {
+    if (!self.deliver_to_file(bytes, length)) {
+      return 0;
+    }
+    result = 1;
+  }
+  if (self.progress_callback != nullptr) {
+    self.progress_callback(self.callback_context, self.received_length, self.expected_length);
+  }
+  return result;
+}
+
+int qarn_http_downloader::deliver_to_file(const char *bytes, int32_t length) {
+  if (output_file == nullptr) {
+    report("Warning in qarn_http_downloader::callback_content_data_received(), attempt to download data via "
+           "callback, only no callback set.",
+           QARN_DIAG_OPERATION);
+    return 0;
+  }
+  size_t written = std::fwrite(bytes, 1, static_cast<size_t>(length), output_file);
+  if (written < static_cast<size_t>(length)) {
+    report("Warning in qarn_http_downloader::callback_content_data_received(), unable to write all data to disk.  "
+           "Bailing.",
+           QARN_DIAG_OPERATION);
+    return 0;
+  }
+  received_length += length;
+  return 1;
+}
+
+int qarn_http_downloader::callback_content_body_get_tx_data(qarn_http_data_processor_oline *, void *, char *,
+                                                            int32_t) {
+  report("Error in qarn_http_downloader::callback_content_body_get_tx_data(), this callback should never be "
+         "invoked.",
+         QARN_DIAG_MISUSE);
+  return -1;
+}

@@ -1,0 +1,136 @@
+// qarn_http_downloader: fetches one resource with one HTTP GET over one TCP
+// connection (optionally TLS) and delivers the response body into a file or
+// to a data callback, reporting progress as it goes. It owns its socket and,
+// for the duration of one download, the processor that composes the request
+// and parses the response.
+//
+// Use: construct; set data_callback (data-callback mode only),
+// progress_callback and callback_context; set_connection; one download;
+// destroy. The whole exchange blocks the caller; the callbacks run inside
+// download, on the caller's thread.
+//
+// Only a complete status-200 response succeeds. A download also fails when
+// the server closes the connection before the response is complete, and
+// when nothing moves over the connection for idle_timeout_ms; in file mode
+// a file that this download created is then deleted, so that no truncated
+// file can be taken for a downloaded one.
+#ifndef TORVANE_HTTP_HTTP_DOWNLOADER_H
+#define TORVANE_HTTP_HTTP_DOWNLOADER_H
+
+#include <cstdint>
+#include <cstdio>
+
+#include "net/tcp_socket.h"
+#include "platform/socket.h"
+#include "support/bounded_string.h"
+
+class qarn_http_data_processor_oline;
+
+// Bytes moved per socket read or write, and the largest body piece handed
+// to the data callback.
+constexpr int32_t QARN_DOWNLOAD_BLOCK_LEN = 8192;
+// Longest single wait of the connect, of each write and of each read.
+constexpr int QARN_DOWNLOAD_CONNECT_TIMEOUT_MS = 5000;
+constexpr int QARN_DOWNLOAD_WRITE_TIMEOUT_MS = 5000;
+constexpr int QARN_DOWNLOAD_READ_TIMEOUT_MS = 5000;
+// Default of idle_timeout_ms: a download gives up after this long without
+// a byte sent or received.
+constexpr int32_t QARN_DOWNLOAD_IDLE_TIMEOUT_MS = 30000;
+// The only status that delivers a body.
+constexpr int32_t QARN_DOWNLOAD_STATUS_OK = 200;
+// expected_length when the response has no "Content-Length:".
+constexpr int32_t QARN_DOWNLOAD_LENGTH_UNKNOWN = -1;
+// received_length counts in 32 bits, like the progress callback: a body of
+// more bytes than this is refused.
+constexpr int32_t QARN_DOWNLOAD_LARGEST_BODY = INT32_MAX;
+
+// Receives each decoded piece of the body (at most QARN_DOWNLOAD_BLOCK_LEN
+// bytes, valid during the call). Returns nonzero to go on, 0 to abort the
+// download.
+using qarn_download_data_callback = int (*)(void *context, const char *bytes, int32_t length);
+// Reports body bytes received so far and the response's Content-Length
+// (QARN_DOWNLOAD_LENGTH_UNKNOWN when it has none).
+using qarn_download_progress_callback = void (*)(void *context, int32_t received, int32_t expected);
+
+class qarn_http_downloader {
+ public:
+  // A new downloader has no server, no callbacks and an unconnected socket.
+  qarn_http_downloader();
+  // Destruction closes an output file still open, and destroys the socket
+  // (which reports and closes a handle still open).
+  ~qarn_http_downloader();
+  qarn_http_downloader(const qarn_http_downloader &) = delete;
+  qarn_http_downloader &operator=(const qarn_http_downloader &) = delete;
+
+  // set_connection resolves |host_name| into server_address and keeps
+  // |port| and |tls| for the download. Returns 1 when the host name was
+  // resolved, 0 otherwise (reported only for a null host name).
+  int set_connection(const char *host_name, int port, int tls);
+
+  // download in file mode fetches |path| and writes the body of a 200
+  // response into the file |destination| (created, or truncated when it
+  // exists, only once the 200 header section is complete; any other status
+  // leaves an existing file untouched). |host| only goes into the "Host:"
+  // line. Returns 1 when the whole body is in the file and the file is
+  // closed, else 0 after a report. Refused (0) when data_callback is set.
+  int download(const char *host, const char *path, const char *destination);
+
+  // download in data-callback mode fetches |path| and hands the body of a
+  // 200 response to data_callback piece by piece. Returns 1 when the whole
+  // body was delivered, else 0 after a report; the callback may already
+  // have seen part of a body that then failed.
+  int download(const char *host, const char *path);
+
+  // The processor's callbacks; |context| is the downloader.
+  //
+  // callback_connection_close closes tcp_socket.
+  static void callback_connection_close(qarn_http_data_processor_oline *processor, void *context);
+  // callback_message_received accepts status 200 only; in file mode it
+  // opens the output file. Returns 1 to go on, 0 to abort.
+  static int callback_message_received(qarn_http_data_processor_oline *processor, void *context);
+  // callback_message_complete closes the output file. Returns 1, or 0 when
+  // the file could not be closed (its last bytes may be lost).
+  static int callback_message_complete(qarn_http_data_processor_oline *processor, void *context);
+  // callback_content_data_received passes a body piece to the file or to
+  // data_callback and reports progress. Returns 1 to go on, 0 to abort.
+  static int callback_content_data_received(qarn_http_data_processor_oline *processor, void *context,
+                                            const char *bytes, int32_t length);
+  // callback_content_body_get_tx_data is never wanted (a GET has no body):
+  // reports the call and returns -1.
+  static int callback_content_body_get_tx_data(qarn_http_data_processor_oline *processor, void *context,
+                                               char *buffer, int32_t max_len);
+
+  int use_tls = 0;                      // the connection uses TLS
+  int server_port = 0;                  // TCP port of the server
+  platform_sockaddr_in server_address;  // filled by set_connection
+  qarn_bounded_string destination_file_name;  // output file of a file-mode download
+  FILE *output_file = nullptr;          // open between a 200 header section and the end of the body
+  int32_t expected_length = QARN_DOWNLOAD_LENGTH_UNKNOWN;  // "Content-Length:" of the response
+  int32_t received_length = 0;          // body bytes delivered so far
+  qarn_tcp_socket tcp_socket;           // the connection
+
+  qarn_download_data_callback data_callback = nullptr;          // selects data-callback mode
+  qarn_download_progress_callback progress_callback = nullptr;  // optional in both modes
+  void *callback_context = nullptr;                              // first argument of both
+
+  // A download gives up when no byte could be sent or has arrived for this
+  // many milliseconds. Values below 1 count as 1.
+  int32_t idle_timeout_ms = QARN_DOWNLOAD_IDLE_TIMEOUT_MS;
+
+ private:
+  int exchange(qarn_http_data_processor_oline &processor, const char *host, const char *path, char *block);
+  int send_request(qarn_http_data_processor_oline &processor, char *block);
+  int receive_response(qarn_http_data_processor_oline &processor, char *block);
+  int handle_block(qarn_http_data_processor_oline &processor, const char *block, int32_t length);
+  int handle_connection_end(qarn_http_data_processor_oline &processor);
+  int handle_broken_connection();
+  int fail_incomplete(const char *text);
+  int deliver_to_file(const char *bytes, int32_t length);
+  int open_output_file();
+  void close_output_file();
+  void delete_created_file();
+
+  int created_output_file_ = 0;  // this download created or truncated the output file
+};
+
+#endif
