@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Cross-builds every program as a 32-bit Windows console program into
-# build/windows and runs the unit tests and the launcher's process-level tests
-# under Wine. Called by scripts/test.sh after the Linux parts.
+# build/windows and runs all of its tests (unit tests and the launcher's
+# process-level tests) under Wine. Called by scripts/test.sh after the Linux
+# parts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -43,13 +44,10 @@ if [ ! -f "$prefix_ready" ]; then
   touch "$prefix_ready"
 fi
 
-# Each step runs in private network and PID namespaces with its own
-# wineserver: port 80 on loopback is free, and no Wine process outlives it.
-echo "== Windows unit tests under Wine"
-scripts/in_netns.sh ctest --test-dir "$build" --output-on-failure -j"$jobs"
-
-launcher_exe="$build/launcher/torvane-launcher.exe"
-if [ -f tests/launcher/launcher_process_tests.py ] && [ -f "$launcher_exe" ]; then
-  echo "== Launcher process tests under Wine"
-  scripts/in_netns.sh python3 tests/launcher/launcher_process_tests.py wine "$launcher_exe"
-fi
+# The tests run in private network and PID namespaces with their own
+# wineserver: port 80 on loopback is free, and no Wine process outlives them.
+# The wineserver stays up between the test programs, so the time-limited
+# process tests do not pay for its start-up.
+echo "== Windows unit and process tests under Wine"
+scripts/in_netns.sh bash -c 'wineserver --persistent && exec ctest "$@"' ctest \
+  --test-dir "$build" --output-on-failure -j"$jobs"

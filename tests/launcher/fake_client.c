@@ -1,22 +1,27 @@
-/* Stand-in for the game client in the launcher's process tests. It writes
-   its arguments, one per line, to "client_args.txt" in the current directory.
-   The file appears whole, by a rename, because under Wine the launcher's
-   process has already ended while the client is still running. */
+/* Stand-in for the game client where the process tests cannot use a shell
+   script (the Windows build under Wine). It does what the tests' script
+   client does: records "NAME COUNT ARGS..." in the file "args", greets on
+   standard output and exits with code 7. */
 #include <stdio.h>
 
-#define RECORD_FILE "client_args.txt"
-#define RECORD_TEMP_FILE "client_args.tmp"
+#define RECORD_FILE "args"
+#define GREETING "client running\n"
+#define CLIENT_EXIT_CODE 7
+#define RECORD_FAILED_EXIT_CODE 2
 
 int main(int argc, char **argv) {
-  FILE *record = fopen(RECORD_TEMP_FILE, "wb");
+  FILE *record = fopen(RECORD_FILE, "wb");
   if (record == NULL) {
-    return 2;
+    return RECORD_FAILED_EXIT_CODE;
   }
-  for (int i = 0; i < argc; ++i) {
-    fprintf(record, "%s\n", argv[i]);
+  fprintf(record, "%s %d", argv[0], argc - 1);
+  for (int i = 1; i < argc; ++i) {
+    fprintf(record, " %s", argv[i]);
   }
+  fputc('\n', record);
   if (fclose(record) != 0) {
-    return 2;
+    return RECORD_FAILED_EXIT_CODE;
   }
-  return rename(RECORD_TEMP_FILE, RECORD_FILE) == 0 ? 0 : 2;
+  fputs(GREETING, stdout);
+  return CLIENT_EXIT_CODE;
 }
