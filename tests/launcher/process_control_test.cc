@@ -6,7 +6,9 @@
 #include <chrono>
 #include <cstdlib>
 #include <string>
+#include <vector>
 
+#include "exec_failure.h"
 #include "platform/instance_lock.h"
 #include "scratch_directory.h"
 #include "support/diagnostics.h"
@@ -162,7 +164,7 @@ struct boot_exec_case {
   const char *label;
   long size;  // -1: no file
   int32_t mask;
-  int expected_errno;
+  std::vector<int> expected_errnos;
 };
 
 class boot_exec_test : public testing::TestWithParam<boot_exec_case> {
@@ -177,25 +179,26 @@ TEST_P(boot_exec_test, failure_reports_exec_result_errno_and_file_name) {
   if (c.size >= 0) {
     scratch_.write_file("BRUXclient.exe", c.size);
   }
-  std::string expected;
+  std::string notice;
   if ((c.mask & QARN_DIAG_TRACE) == 0) {
-    expected += "qarn_boot_exec() - trying to boot image '" + path + "'\n";
+    notice = "qarn_boot_exec() - trying to boot image '" + path + "'\n";
   }
-  expected += "Error in qarn_boot_exec(), exec failed.  Return code -1, error code " +
-              std::to_string(c.expected_errno) + ". Filename: " + path + "\n";
 
   char *const argv[] = {const_cast<char *>(path.c_str()), nullptr};
   qarn_set_diagnostic_mask(c.mask);
   testing::internal::CaptureStdout();
   qarn_boot_exec(path.c_str(), argv);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), expected);
+  std::string output = testing::internal::GetCapturedStdout();
+  EXPECT_TRUE(matches_with_any_errno(output, c.expected_errnos, [&](int error) {
+    return notice + exec_failure_line(error, path);
+  })) << output;
 }
 
 const boot_exec_case BOOT_EXEC_CASES[] = {
-    {"missing_under_boot_mask", -1, QARN_MASK_BOOT, ENOENT},
-    {"missing_with_nothing_masked", -1, QARN_MASK_NONE, ENOENT},
-    {"garbage_under_boot_mask", 100, QARN_MASK_BOOT, ENOEXEC},
-    {"garbage_with_nothing_masked", 100, QARN_MASK_NONE, ENOEXEC},
+    {"missing_under_boot_mask", -1, QARN_MASK_BOOT, {ENOENT}},
+    {"missing_with_nothing_masked", -1, QARN_MASK_NONE, {ENOENT}},
+    {"garbage_under_boot_mask", 100, QARN_MASK_BOOT, not_a_program_errnos()},
+    {"garbage_with_nothing_masked", 100, QARN_MASK_NONE, not_a_program_errnos()},
 };
 
 INSTANTIATE_TEST_SUITE_P(table, boot_exec_test, testing::ValuesIn(BOOT_EXEC_CASES),
@@ -297,7 +300,13 @@ TEST(console_title, writes_nothing_into_a_redirected_output) {
   testing::internal::CaptureStdout();
   int result = qarn_set_console_title("Torvane Launcher");
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+#ifndef _WIN32
+  // Windows reports whether a console took the title; a test whose output
+  // is redirected may have none.
   EXPECT_NE(result, 0);
+#else
+  (void)result;
+#endif
 }
 
 }  // namespace
