@@ -241,6 +241,23 @@ TEST_F(TlsSocketTest, SilentPeerRunsTheHandshakeOutOfTime) {
   EXPECT_EQ(1, socket_.net.is_open());
 }
 
+// The TLS library writes to the socket itself; a peer that has gone must
+// not end the process with a signal there either.
+TEST_F(TlsSocketTest, TlsWritesToAVanishedPeerNeverRaiseASignal) {
+  start_tls_server([](SSL *) {});
+  ASSERT_EQ(QARN_CONNECT_DONE, connect_socket(kConnectTimeoutMs));
+  server_.join();
+  const std::string block = pattern(1024, 'q');
+  int failures = 0;
+  for (int i = 0; i < 200 && failures == 0; ++i) {
+    if (tls_write(socket_.ssl, block.data(), static_cast<int>(block.size())) <= 0) {
+      ++failures;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  EXPECT_EQ(1, failures);
+}
+
 TEST_F(TlsSocketTest, ReconnectMakesANewTlsObject) {
   start_tls_server([](SSL *connection) { server_write_all(connection, "one"); });
   ASSERT_EQ(QARN_CONNECT_DONE, connect_socket(kConnectTimeoutMs));
