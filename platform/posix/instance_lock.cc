@@ -15,8 +15,10 @@
 
 namespace {
 
-// Room for the directory, the lock name and the user id.
+// Room for the directory and the lock name.
 constexpr size_t LOCK_PATH_LEN = 4096;
+// Room for "-" and a user id.
+constexpr size_t USER_SUFFIX_LEN = 32;
 // Only the owner may open the lock file.
 constexpr mode_t LOCK_FILE_MODE = 0600;
 // Shared by the users of the machine; the user id in the name keeps their
@@ -32,27 +34,16 @@ void append_file_name(char *out, size_t out_len, const char *name) {
   out[used] = '\0';
 }
 
-// The per-user runtime directory when the session has one, else the shared
-// temporary directory with the user id in the file name.
-bool build_lock_path(const char *name, char *out, size_t out_len) {
-  const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-  int written;
-  if (runtime != nullptr && runtime[0] == '/') {
-    written = std::snprintf(out, out_len, "%s/", runtime);
-    if (written < 0 || static_cast<size_t>(written) >= out_len) {
-      return false;
-    }
-    append_file_name(out, out_len, name);
-    return true;
-  }
-  written = std::snprintf(out, out_len, "%s/", SHARED_TEMPORARY_DIRECTORY);
+// Builds |directory| + "/" + |name| + |suffix| into |out|.
+bool build_lock_path(const char *directory, const char *name, const char *suffix, char *out,
+                     size_t out_len) {
+  int written = std::snprintf(out, out_len, "%s/", directory);
   if (written < 0 || static_cast<size_t>(written) >= out_len) {
     return false;
   }
   append_file_name(out, out_len, name);
   size_t used = std::strlen(out);
-  written = std::snprintf(out + used, out_len - used, "-%lu",
-                          static_cast<unsigned long>(geteuid()));
+  written = std::snprintf(out + used, out_len - used, "%s", suffix);
   return written >= 0 && static_cast<size_t>(written) < out_len - used;
 }
 
@@ -71,14 +62,34 @@ int open_lock_file(const char *path) {
   return fd;
 }
 
+// Opens the lock file in the per-user runtime directory when the session
+// has one, else in the shared temporary directory with the user id in its
+// name. Returns the descriptor, or -1.
+int open_user_lock_file(const char *name) {
+  char path[LOCK_PATH_LEN];
+  const char *runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/' &&
+      build_lock_path(runtime, name, "", path, sizeof(path))) {
+    int fd = open_lock_file(path);
+    if (fd >= 0) {
+      return fd;
+    }
+  }
+  char user_suffix[USER_SUFFIX_LEN];
+  std::snprintf(user_suffix, sizeof(user_suffix), "-%lu", static_cast<unsigned long>(geteuid()));
+  if (!build_lock_path(SHARED_TEMPORARY_DIRECTORY, name, user_suffix, path, sizeof(path))) {
+    return -1;
+  }
+  return open_lock_file(path);
+}
+
 }  // namespace
 
 platform_lock_result platform_lock_acquire(const char *name, platform_lock_handle *handle) {
-  char path[LOCK_PATH_LEN];
-  if (name == nullptr || handle == nullptr || !build_lock_path(name, path, sizeof(path))) {
+  if (name == nullptr || handle == nullptr) {
     return PLATFORM_LOCK_FAILED;
   }
-  int fd = open_lock_file(path);
+  int fd = open_user_lock_file(name);
   if (fd < 0) {
     return PLATFORM_LOCK_FAILED;
   }
