@@ -17,3 +17,6 @@ cmake --build build/sanitize -j"$jobs"
 ctest --test-dir build/sanitize --output-on-failure -L unit
 
 bash scripts/windows_tests.sh
+
+echo "== Fuzz targets, FUZZ_SECONDS each (default 60)"
+bash scripts/fuzz.sh
