@@ -21,7 +21,7 @@ void append_percent_encoded(qarn_bounded_string_base &text, const char *path) {
     if (*p >= PATH_PLAIN_FIRST && *p <= PATH_PLAIN_LAST) {
       text.append_char(static_cast<char>(*p));
     } else {
-      text.append_format("%%%02x", *p);
+      text.append_format("%%%02x", static_cast<unsigned>(*p));
     }
   }
 }
