@@ -110,6 +110,7 @@ int qarn_http_downloader::download(const char *host, const char *path) {
     return 0;
   }
   created_output_file_ = 0;
+  keep_failed_file_ = 0;
   if (use_tls) {
     tcp_socket.enable_ssl();
   } else {
@@ -135,6 +136,9 @@ int qarn_http_downloader::download(const char *host, const char *path) {
   }
   tcp_socket.close();
   close_output_file();
+  if (result == 0 && !keep_failed_file_) {
+    delete_created_file();
+  }
   return result;
 }
 
@@ -187,7 +191,7 @@ int qarn_http_downloader::receive_response(qarn_http_data_processor_oline &proce
     int wait_ms = bound.next_wait_ms(QARN_DOWNLOAD_READ_TIMEOUT_MS);
     if (wait_ms == 0) {
       report_idle("received", bound.limit_ms());
-      return fail_incomplete(nullptr);
+      return 0;
     }
     int n = tcp_socket.blocking_read(block, QARN_DOWNLOAD_BLOCK_LEN, wait_ms);
     if (n < 0) {
@@ -241,8 +245,9 @@ int qarn_http_downloader::handle_connection_end(qarn_http_data_processor_oline &
   if (processor.put_rx_close() == 1) {
     return 1;
   }
-  return fail_incomplete(
-      "Error in qarn_http_downloader::download(), connection closed before the response was complete.");
+  report("Error in qarn_http_downloader::download(), connection closed before the response was complete.",
+         QARN_DIAG_OPERATION);
+  return 0;
 }
 
 int qarn_http_downloader::handle_broken_connection() {
@@ -259,25 +264,11 @@ int qarn_http_downloader::handle_broken_connection() {
   if (received_length != expected_length) {
     report("Error in qarn_http_downloader::download(), blocking read failed, unknown file state.  Deleting file.",
            QARN_DIAG_OPERATION);
-    close_output_file();
-    delete_created_file();
     return 0;
   }
   report("Error in qarn_http_downloader::download(), blocking read failed but file seems ok.  Keeping file.",
          QARN_DIAG_OPERATION);
-  return 0;
-}
-
-// fail_incomplete ends a download whose response will never be whole:
-// reports |text| (when given), closes the connection and deletes the file
-// this download created. Returns 0.
-int qarn_http_downloader::fail_incomplete(const char *text) {
-  if (text != nullptr) {
-    report(text, QARN_DIAG_OPERATION);
-  }
-  tcp_socket.close();
-  close_output_file();
-  delete_created_file();
+  keep_failed_file_ = 1;
   return 0;
 }
 
@@ -288,12 +279,17 @@ void qarn_http_downloader::close_output_file() {
   }
 }
 
-// A file this download did not create or truncate is never deleted: it
-// still holds what it held before.
+// A failed download leaves no file that could pass for the resource. A file
+// this download did not create or truncate still holds what it held before
+// and stays; so does anything that is not a regular file (a device, say).
 void qarn_http_downloader::delete_created_file() {
-  if (created_output_file_) {
+  if (!created_output_file_) {
+    return;
+  }
+  created_output_file_ = 0;
+  qarn_file_info info;
+  if (qarn_filename_get_file_info(destination_file_name.text(), &info) && info.is_regular_file) {
     qarn_remove(destination_file_name.text());
-    created_output_file_ = 0;
   }
 }
 

@@ -11,9 +11,9 @@
 //
 // Only a complete status-200 response succeeds. A download also fails when
 // the server closes the connection before the response is complete, and
-// when nothing moves over the connection for idle_timeout_ms; in file mode
-// a file that this download created is then deleted, so that no truncated
-// file can be taken for a downloaded one.
+// when nothing moves over the connection for idle_timeout_ms. In file mode a
+// failed download deletes the file it created, so that no truncated file can
+// be taken for a downloaded one.
 #ifndef TORVANE_HTTP_HTTP_DOWNLOADER_H
 #define TORVANE_HTTP_HTTP_DOWNLOADER_H
 
@@ -124,13 +124,13 @@ class qarn_http_downloader {
   int handle_block(qarn_http_data_processor_oline &processor, const char *block, int32_t length);
   int handle_connection_end(qarn_http_data_processor_oline &processor);
   int handle_broken_connection();
-  int fail_incomplete(const char *text);
   int deliver_to_file(const char *bytes, int32_t length);
   int open_output_file();
   void close_output_file();
   void delete_created_file();
 
   int created_output_file_ = 0;  // this download created or truncated the output file
+  int keep_failed_file_ = 0;     // a failed download keeps the file it wrote
 };
 
 #endif

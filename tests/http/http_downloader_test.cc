@@ -1,0 +1,762 @@
+// Downloader tests: against a real nginx on loopback for well-formed
+// responses, and against a scripted server for every way a response can go
+// wrong. Each case runs in file mode and in data-callback mode where both
+// apply; every failure must return 0 with its report, leave no output file
+// behind and nothing open.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <climits>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "http/http_data_processor.h"
+#include "http/http_downloader.h"
+#include "support/diagnostics.h"
+#include "tests/http/nginx_fixture.h"
+#include "tests/http/scripted_server.h"
+
+namespace {
+
+enum class mode { file, callback };
+
+const char *mode_name(mode m) { return m == mode::file ? "file mode" : "data-callback mode"; }
+
+constexpr mode kBothModes[] = {mode::file, mode::callback};
+constexpr int32_t kTestIdleMs = 5000;  // generous: only the stall cases may run into it
+constexpr int32_t kShortIdleMs = 300;
+
+const char kPath[] = "/file";
+// The request the downloader sends for kPath to 127.0.0.1.
+const char kExpectedRequest[] =
+    "GET /file HTTP/1.1\r\n"
+    "Host: 127.0.0.1\r\n"
+    "Content-Length: 0\r\n"
+    "Accept-Encoding: identity\r\n"
+    "Connection: close\r\n"
+    "\r\n";
+
+using progress_step = std::pair<int32_t, int32_t>;
+
+// What the callbacks saw.
+struct sink {
+  std::string body;
+  std::vector<int32_t> pieces;
+  std::vector<progress_step> progress;
+  int answer = 1;  // what the data callback returns
+
+  static sink &of(void *context) { return *static_cast<sink *>(context); }
+  static int on_data(void *context, const char *bytes, int32_t length) {
+    sink &s = of(context);
+    s.body.append(bytes, static_cast<size_t>(length));
+    s.pieces.push_back(length);
+    return s.answer;
+  }
+  static void on_progress(void *context, int32_t received, int32_t expected) {
+    of(context).progress.push_back(progress_step(received, expected));
+  }
+};
+
+struct download_request {
+  int port = 0;
+  std::string path = kPath;
+  mode how = mode::file;
+  std::string destination;  // file mode
+  int32_t idle_ms = kTestIdleMs;
+  bool with_progress = true;
+  int data_answer = 1;
+};
+
+struct outcome {
+  int result = -1;
+  std::string report;  // everything the diagnostics printed
+  sink seen;
+  std::string body;          // the file's content or what the data callback got
+  bool file_exists = false;  // file mode: the destination exists afterwards
+  bool nothing_open = false;  // socket closed and no output file open
+  int32_t expected_length = 0;
+  int32_t received_length = 0;
+};
+
+std::string read_file(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
+}
+
+void write_file(const std::string &path, const std::string &bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+bool nothing_open(const qarn_http_downloader &downloader) {
+  return downloader.tcp_socket.state == QARN_SOCKET_STATE_UNCONNECTED &&
+         downloader.tcp_socket.net.handle == PLATFORM_INVALID_SOCKET && downloader.output_file == nullptr;
+}
+
+outcome run_download(const download_request &request) {
+  outcome out;
+  qarn_http_downloader downloader;
+  downloader.idle_timeout_ms = request.idle_ms;
+  downloader.callback_context = &out.seen;
+  out.seen.answer = request.data_answer;
+  if (request.with_progress) {
+    downloader.progress_callback = sink::on_progress;
+  }
+  if (request.how == mode::callback) {
+    downloader.data_callback = sink::on_data;
+  }
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(downloader.set_connection("127.0.0.1", request.port, 0), 1);
+  if (request.how == mode::file) {
+    out.result = downloader.download("127.0.0.1", request.path.c_str(), request.destination.c_str());
+  } else {
+    out.result = downloader.download("127.0.0.1", request.path.c_str());
+  }
+  out.report = testing::internal::GetCapturedStdout();
+  out.nothing_open = nothing_open(downloader);
+  out.expected_length = downloader.expected_length;
+  out.received_length = downloader.received_length;
+  if (request.how == mode::file) {
+    out.file_exists = std::filesystem::exists(request.destination);
+    if (std::filesystem::is_regular_file(request.destination)) {
+      out.body = read_file(request.destination);
+    }
+  } else {
+    out.body = out.seen.body;
+  }
+  return out;
+}
+
+std::vector<std::string> lines_of(const std::string &text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    lines.push_back(line);
+  }
+  return lines;
+}
+
+testing::AssertionResult has_line(const std::string &report, const std::string &line) {
+  for (const std::string &seen : lines_of(report)) {
+    if (seen == line) {
+      return testing::AssertionSuccess();
+    }
+  }
+  return testing::AssertionFailure() << "no line \"" << line << "\" in:\n" << report;
+}
+
+testing::AssertionResult has_line_starting(const std::string &report, const std::string &start,
+                                           const std::string &inside) {
+  for (const std::string &seen : lines_of(report)) {
+    if (seen.compare(0, start.size(), start) == 0 && seen.find(inside) != std::string::npos) {
+      return testing::AssertionSuccess();
+    }
+  }
+  return testing::AssertionFailure() << "no line starting \"" << start << "\" with \"" << inside << "\" in:\n"
+                                      << report;
+}
+
+// The progress reports of a whole body of |size| bytes: (0, expected)
+// first, (size, expected) last, growing in between; none for no body.
+void expect_progress(const std::vector<progress_step> &progress, size_t size, int32_t expected) {
+  if (size == 0) {
+    EXPECT_TRUE(progress.empty());
+    return;
+  }
+  ASSERT_GE(progress.size(), 2u);
+  EXPECT_EQ(progress.front(), progress_step(0, expected));
+  EXPECT_EQ(progress.back(), progress_step(static_cast<int32_t>(size), expected));
+  for (size_t i = 1; i < progress.size(); i++) {
+    EXPECT_EQ(progress[i].second, expected);
+    EXPECT_GT(progress[i].first, progress[i - 1].first);
+  }
+}
+
+void expect_pieces_within_block(const std::vector<int32_t> &pieces) {
+  for (int32_t piece : pieces) {
+    EXPECT_GT(piece, 0);
+    EXPECT_LE(piece, QARN_DOWNLOAD_BLOCK_LEN);
+  }
+}
+
+// A fresh directory per test.
+class scratch_directory {
+ public:
+  scratch_directory() {
+    const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string("torvane_download_") + info->test_suite_name() + "_" + info->name();
+    for (char &c : name) {
+      if (c == '/') {
+        c = '_';
+      }
+    }
+    path_ = std::filesystem::path(testing::TempDir()) / name;
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~scratch_directory() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string file(const std::string &name) const { return (path_ / name).string(); }
+
+ private:
+  std::filesystem::path path_;
+};
+
+class downloader_test : public testing::Test {
+ protected:
+  void SetUp() override { qarn_set_diagnostic_mask(QARN_MASK_NONE); }
+  void TearDown() override { qarn_set_diagnostic_mask(QARN_MASK_NONE); }
+
+  scratch_directory scratch_;
+};
+
+// ---- Well-formed responses from nginx.
+
+struct served_file {
+  const char *name;
+  const char *path;      // under the document root
+  size_t size;
+  bool text;             // letters and digits only (the chunked location parses its bodies)
+  int32_t expected;      // the Content-Length nginx sends, -1 for chunked
+};
+
+constexpr size_t kLargeSize = 20u * 1024u * 1024u;
+
+const served_file kServedFiles[] = {
+    {"empty body", "empty.bin", 0, false, 0},
+    {"20000 bytes with Content-Length", "len20000.bin", 20000, false, 20000},
+    {"chunked", "chunked/text.html", 50000, true, QARN_DOWNLOAD_LENGTH_UNKNOWN},
+    {"20 MiB", "large.bin", kLargeSize, false, static_cast<int32_t>(kLargeSize)},
+};
+
+class nginx_download_test : public downloader_test {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = new nginx_server();
+    if (!server_->start(&why_)) {
+      return;
+    }
+    uint32_t seed = 1;
+    for (const served_file &file : kServedFiles) {
+      contents_.push_back(random_bytes(file.size, seed++, file.text));
+      server_->put_file(file.path, contents_.back());
+    }
+    server_->put_file("present.bin", "present");
+  }
+  static void TearDownTestSuite() {
+    delete server_;
+    server_ = nullptr;
+    contents_.clear();
+  }
+  void SetUp() override {
+    downloader_test::SetUp();
+    if (server_->port() == 0) {
+      if (!nginx_server::installed()) {
+        GTEST_SKIP() << why_;
+      }
+      FAIL() << why_;
+    }
+  }
+
+  download_request request_for(const std::string &path, mode how) const {
+    download_request request;
+    request.port = server_->port();
+    request.path = "/" + path;
+    request.how = how;
+    request.destination = scratch_.file("out.bin");
+    return request;
+  }
+
+  static nginx_server *server_;
+  static std::string why_;
+  static std::vector<std::string> contents_;
+};
+
+nginx_server *nginx_download_test::server_ = nullptr;
+std::string nginx_download_test::why_;
+std::vector<std::string> nginx_download_test::contents_;
+
+TEST_F(nginx_download_test, WholeBodiesArriveInBothModes) {
+  for (size_t i = 0; i < std::size(kServedFiles); i++) {
+    const served_file &file = kServedFiles[i];
+    for (mode how : kBothModes) {
+      SCOPED_TRACE(std::string(file.name) + ", " + mode_name(how));
+      download_request request = request_for(file.path, how);
+      std::filesystem::remove(request.destination);
+      outcome out = run_download(request);
+      EXPECT_EQ(out.result, 1);
+      EXPECT_EQ(out.report, "");
+      EXPECT_TRUE(out.nothing_open);
+      EXPECT_EQ(out.body.size(), contents_[i].size());
+      EXPECT_TRUE(out.body == contents_[i]) << "the body differs from the served file";
+      EXPECT_EQ(out.expected_length, file.expected);
+      EXPECT_EQ(out.received_length, static_cast<int32_t>(file.size));
+      expect_progress(out.seen.progress, file.size, file.expected);
+      if (how == mode::file) {
+        EXPECT_TRUE(out.file_exists);  // an empty body still makes an empty file
+      } else {
+        expect_pieces_within_block(out.seen.pieces);
+      }
+    }
+  }
+}
+
+TEST_F(nginx_download_test, NotFoundLeavesTheDestinationAlone) {
+  struct case_t {
+    const char *name;
+    mode how;
+    bool existing_file;
+    const char *warning;  // nullptr: the file-mode warning with the destination's name
+  };
+  const case_t cases[] = {
+      {"file mode, existing file", mode::file, true, nullptr},
+      {"file mode, no file", mode::file, false, nullptr},
+      {"data-callback mode", mode::callback, false,
+       "Warning in qarn_http_downloader::callback_message_received(), download failed in callback mode."},
+  };
+  for (const case_t &c : cases) {
+    SCOPED_TRACE(c.name);
+    download_request request = request_for("missing.bin", c.how);
+    std::filesystem::remove(request.destination);
+    if (c.existing_file) {
+      write_file(request.destination, "old content");
+    }
+    outcome out = run_download(request);
+    EXPECT_EQ(out.result, 0);
+    std::string warning = c.warning != nullptr
+                              ? std::string(c.warning)
+                              : "Warning in qarn_http_downloader::callback_message_received(), download failed for "
+                                "file '" + request.destination + "'.  Aborting download.";
+    EXPECT_TRUE(has_line(out.report, warning));
+    EXPECT_TRUE(has_line(out.report, "Error in qarn_http_downloader::download(), http data fetch failed."));
+    EXPECT_TRUE(out.nothing_open);
+    EXPECT_TRUE(out.seen.progress.empty());
+    EXPECT_TRUE(out.seen.pieces.empty());
+    if (c.how == mode::file) {
+      EXPECT_EQ(out.file_exists, c.existing_file);
+      EXPECT_EQ(out.body, c.existing_file ? "old content" : "");
+    }
+  }
+}
+
+TEST_F(nginx_download_test, AnExistingFileIsReplacedWhole) {
+  download_request request = request_for("present.bin", mode::file);
+  write_file(request.destination, std::string(1000, 'x'));  // longer than the new body
+  outcome out = run_download(request);
+  EXPECT_EQ(out.result, 1);
+  EXPECT_EQ(out.body, "present");
+}
+
+// ---- Responses that go wrong, from the scripted server.
+
+const char kHead200Length100[] = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n";
+const char kHead200Chunked[] = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
+
+const char kIncomplete[] =
+    "Error in qarn_http_downloader::download(), connection closed before the response was complete.";
+const char kIdle300[] = "Error in qarn_http_downloader::download(), no data received for 300 ms, giving up.";
+const char kFetchFailed[] = "Error in qarn_http_downloader::download(), http data fetch failed.";
+
+struct failure_case {
+  const char *name;
+  std::vector<script_piece> pieces;
+  script_end end;
+  int32_t idle_ms;
+  const char *line;  // the downloader's report
+  // A processor report expected before it: start of the line and a text
+  // inside it; empty when none.
+  const char *processor_start;
+  const char *processor_inside;
+};
+
+const std::vector<failure_case> &failure_cases() {
+  static const std::vector<failure_case> cases = {
+      {"body cut short of its Content-Length",
+       {{kHead200Length100}, {std::string(40, 'b')}},
+       script_end::close, kTestIdleMs, kIncomplete, "", ""},
+      {"chunked body without its last chunk",
+       {{kHead200Chunked}, {"5\r\nhello\r\n"}},
+       script_end::close, kTestIdleMs, kIncomplete, "", ""},
+      {"chunked body cut inside a chunk",
+       {{kHead200Chunked}, {"a\r\nhel"}},
+       script_end::close, kTestIdleMs, kIncomplete, "", ""},
+      {"header section cut short", {{"HTTP/1.1 200 OK\r\nContent-Le"}}, script_end::close, kTestIdleMs, kIncomplete,
+       "", ""},
+      {"header section without its empty line", {{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n"}}, script_end::close,
+       kTestIdleMs, kIncomplete, "", ""},
+      {"closed without an answer", {}, script_end::close, kTestIdleMs, kIncomplete, "", ""},
+      {"stall after the header section", {{kHead200Length100}}, script_end::hold, kShortIdleMs, kIdle300, "", ""},
+      {"stall inside the body", {{kHead200Length100}, {std::string(60, 'b')}}, script_end::hold, kShortIdleMs,
+       kIdle300, "", ""},
+      {"stall before the answer", {}, script_end::hold, kShortIdleMs, kIdle300, "", ""},
+      {"stall after a body piece that came late",
+       {{kHead200Length100, 200}, {std::string(10, 'b'), 200}, {std::string(10, 'b')}},
+       script_end::hold, kShortIdleMs, kIdle300, "", ""},
+      {"garbage status line", {{"HTTP/1.1 abc\r\n\r\n"}}, script_end::close, kTestIdleMs, kFetchFailed,
+       "Warning in qarn_http_data_processor_oline::header_line_parse(), failed to parse response line",
+       "HTTP/1.1 abc"},
+      {"no status line at all", {{"garbage without any status\r\n\r\n"}}, script_end::close, kTestIdleMs,
+       kFetchFailed, "", ""},
+      {"Content-Length of 3000000000", {{"HTTP/1.1 200 OK\r\nContent-Length: 3000000000\r\n\r\n"}},
+       script_end::close, kTestIdleMs, kFetchFailed, "Warning in qarn_http_data_processor_oline::header_line_parse()",
+       "Content-Length: 3000000000"},
+      {"Content-Length of 2147483648", {{"HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n"}},
+       script_end::close, kTestIdleMs, kFetchFailed, "Warning in qarn_http_data_processor_oline::header_line_parse()",
+       "Content-Length: 2147483648"},
+      {"chunk size of 2^31", {{kHead200Chunked}, {"80000000\r\nabc"}}, script_end::close, kTestIdleMs, kFetchFailed,
+       "", ""},
+      {"malformed chunk size line", {{kHead200Chunked}, {"zz\r\nhello\r\n0\r\n\r\n"}}, script_end::close,
+       kTestIdleMs, kFetchFailed, "", ""},
+  };
+  return cases;
+}
+
+class scripted_download_test : public downloader_test {
+ protected:
+  outcome run_scripted(std::vector<script_piece> pieces, script_end end, download_request request,
+                       bool *client_closed = nullptr) {
+    scripted_server server(std::move(pieces), end);
+    EXPECT_TRUE(server.is_listening());
+    request.port = server.port();
+    if (request.destination.empty()) {
+      request.destination = scratch_.file("out.bin");
+    }
+    outcome out = run_download(request);
+    std::string sent = server.finish(client_closed);
+    if (end != script_end::reset) {
+      EXPECT_EQ(sent, kExpectedRequest);
+    }
+    return out;
+  }
+
+  download_request request_in(mode how, int32_t idle_ms = kTestIdleMs) const {
+    download_request request;
+    request.how = how;
+    request.idle_ms = idle_ms;
+    request.destination = scratch_.file("out.bin");
+    return request;
+  }
+};
+
+TEST_F(scripted_download_test, ResponsesThatGoWrongFailWithoutAFile) {
+  for (const failure_case &c : failure_cases()) {
+    for (mode how : kBothModes) {
+      SCOPED_TRACE(std::string(c.name) + ", " + mode_name(how));
+      bool client_closed = false;
+      outcome out = run_scripted(c.pieces, c.end, request_in(how, c.idle_ms), &client_closed);
+      EXPECT_EQ(out.result, 0);
+      EXPECT_TRUE(has_line(out.report, c.line));
+      if (c.processor_start[0] != '\0') {
+        EXPECT_TRUE(has_line_starting(out.report, c.processor_start, c.processor_inside));
+      }
+      EXPECT_TRUE(out.nothing_open);
+      EXPECT_FALSE(out.file_exists) << "a partial file was left behind";
+      if (c.end == script_end::hold) {
+        EXPECT_TRUE(client_closed) << "the client did not close the stalled connection";
+      }
+    }
+  }
+}
+
+TEST_F(scripted_download_test, TheIdleBoundFiresOnTime) {
+  constexpr int32_t kBoundMs = 400;
+  auto start = std::chrono::steady_clock::now();
+  outcome out = run_scripted({{kHead200Length100}}, script_end::hold, request_in(mode::file, kBoundMs));
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(out.result, 0);
+  EXPECT_TRUE(has_line(out.report, "Error in qarn_http_downloader::download(), no data received for 400 ms, giving up."));
+  EXPECT_GE(elapsed, std::chrono::milliseconds(kBoundMs));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(kBoundMs + 3000));
+}
+
+struct success_case {
+  const char *name;
+  std::vector<script_piece> pieces;
+  int32_t idle_ms;
+  std::string body;
+  int32_t expected;
+};
+
+TEST_F(scripted_download_test, WholeResponsesSucceed) {
+  const std::string slow_body(50, 's');
+  const std::vector<success_case> cases = {
+      {"HTTP/1.0 body delimited by the close",
+       {{"HTTP/1.0 200 OK\r\n\r\n"}, {"first part, ", 50}, {"second part"}},
+       kTestIdleMs, "first part, second part", QARN_DOWNLOAD_LENGTH_UNKNOWN},
+      {"HTTP/1.1 body delimited by the close",
+       {{"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\n\r\nall of it"}},
+       kTestIdleMs, "all of it", QARN_DOWNLOAD_LENGTH_UNKNOWN},
+      {"chunked with an extension and a trailer",
+       {{std::string(kHead200Chunked) + "5;ext=1\r\nhel", 30}, {"lo\r\n6\r\n world\r\n0\r\nX-Trailer: y\r\n\r\n"}},
+       kTestIdleMs, "hello world", QARN_DOWNLOAD_LENGTH_UNKNOWN},
+      {"Content-Length: 0", {{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"}}, kTestIdleMs, "", 0},
+      {"HTTP/1.0 with Content-Length", {{"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello"}}, kTestIdleMs, "hello",
+       5},
+      // Every pause is shorter than the bound, all of them together longer:
+      // the bound is on silence, not on the whole download.
+      {"slow body within the idle bound",
+       {{"HTTP/1.1 200 OK\r\nContent-Length: 50\r\n\r\n", 150},
+        {slow_body.substr(0, 10), 150},
+        {slow_body.substr(10, 10), 150},
+        {slow_body.substr(20, 10), 150},
+        {slow_body.substr(30, 10), 150},
+        {slow_body.substr(40, 10)}},
+       400, slow_body, 50},
+  };
+  for (const success_case &c : cases) {
+    for (mode how : kBothModes) {
+      SCOPED_TRACE(std::string(c.name) + ", " + mode_name(how));
+      outcome out = run_scripted(c.pieces, script_end::close, request_in(how, c.idle_ms));
+      EXPECT_EQ(out.result, 1);
+      EXPECT_EQ(out.report, "");
+      EXPECT_EQ(out.body, c.body);
+      EXPECT_TRUE(out.nothing_open);  // the file is closed when download returns
+      EXPECT_EQ(out.expected_length, c.expected);
+      expect_progress(out.seen.progress, c.body.size(), c.expected);
+      if (how == mode::file) {
+        EXPECT_TRUE(out.file_exists);
+      }
+    }
+  }
+}
+
+TEST_F(scripted_download_test, StatusesOtherThan200Fail) {
+  const char *const heads[] = {
+      "HTTP/1.1 404 Not Found\r\nContent-Length: 9\r\n\r\nnot found",
+      "HTTP/1.1 206 Partial Content\r\nContent-Length: 5\r\n\r\nhello",
+      "HTTP/1.1 301 Moved Permanently\r\nLocation: /elsewhere\r\nContent-Length: 0\r\n\r\n",
+      "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello",
+      "HTTP/1.1 500 Internal Server Error\r\n\r\n",
+  };
+  for (const char *head : heads) {
+    for (mode how : kBothModes) {
+      SCOPED_TRACE(std::string(head).substr(0, 20) + ", " + mode_name(how));
+      download_request request = request_in(how);
+      write_file(request.destination, "old content");
+      outcome out = run_scripted({{head}}, script_end::close, request);
+      EXPECT_EQ(out.result, 0);
+      std::string warning =
+          how == mode::file
+              ? "Warning in qarn_http_downloader::callback_message_received(), download failed for file '" +
+                    request.destination + "'.  Aborting download."
+              : "Warning in qarn_http_downloader::callback_message_received(), download failed in callback mode.";
+      EXPECT_TRUE(has_line(out.report, warning));
+      EXPECT_TRUE(has_line(out.report, kFetchFailed));
+      EXPECT_TRUE(out.nothing_open);
+      EXPECT_EQ(read_file(request.destination), "old content");
+      EXPECT_TRUE(out.seen.pieces.empty());
+    }
+  }
+}
+
+TEST_F(scripted_download_test, ABrokenConnectionFailsWithTheByteCountReport) {
+  struct case_t {
+    const char *name;
+    mode how;
+    bool with_progress;
+    const char *line;
+  };
+  const case_t cases[] = {
+      {"file mode with progress", mode::file, true,
+       "Error in qarn_http_downloader::download(), blocking read failed, not all bytes read."},
+      {"file mode without progress", mode::file, false,
+       "Error in qarn_http_downloader::download(), blocking read failed, unknown file state.  Deleting file."},
+      {"data-callback mode without progress", mode::callback, false,
+       "Error in qarn_http_downloader::download(), blocking read failed, unknown file state.  Deleting file."},
+  };
+  for (const case_t &c : cases) {
+    SCOPED_TRACE(c.name);
+    download_request request = request_in(c.how);
+    request.with_progress = c.with_progress;
+    // The server never reads the request, so its close resets the connection.
+    outcome out = run_scripted({{kHead200Length100}, {std::string(30, 'r'), 300}}, script_end::reset, request);
+    EXPECT_EQ(out.result, 0);
+    EXPECT_TRUE(has_line(out.report, c.line));
+    EXPECT_TRUE(out.nothing_open);
+    EXPECT_EQ(out.received_length, 30);
+    EXPECT_FALSE(out.file_exists) << "a partial file was left behind";
+  }
+}
+
+TEST_F(scripted_download_test, ADataCallbackCanAbortAfterItsProgressReport) {
+  download_request request = request_in(mode::callback);
+  request.data_answer = 0;
+  outcome out = run_scripted({{"HTTP/1.1 200 OK\r\nContent-Length: 20000\r\n\r\n" + std::string(20000, 'd')}},
+                             script_end::close, request);
+  EXPECT_EQ(out.result, 0);
+  EXPECT_TRUE(has_line(out.report, kFetchFailed));
+  ASSERT_EQ(out.seen.pieces.size(), 1u);
+  ASSERT_EQ(out.seen.progress.size(), 2u);
+  EXPECT_EQ(out.seen.progress[0], progress_step(0, 20000));
+  EXPECT_EQ(out.seen.progress[1], progress_step(out.seen.pieces[0], 20000));
+  EXPECT_TRUE(out.nothing_open);
+}
+
+TEST_F(scripted_download_test, AnOutputFileThatCannotBeOpenedFails) {
+  download_request request = request_in(mode::file);
+  request.destination = scratch_.file("no/such/directory/out.bin");
+  outcome out = run_scripted({{"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello"}}, script_end::close, request);
+  EXPECT_EQ(out.result, 0);
+  EXPECT_TRUE(has_line(out.report, "Warning in qarn_http_downloader::callback_message_received(), unable to open "
+                                   "output file '" + request.destination + "'.  Aborting download."));
+  EXPECT_TRUE(has_line(out.report, kFetchFailed));
+  EXPECT_TRUE(out.nothing_open);
+}
+
+TEST_F(scripted_download_test, BytesThatDoNotReachTheDiskFail) {
+#ifdef _WIN32
+  GTEST_SKIP() << "needs a device that refuses writes";
+#else
+  if (!std::filesystem::exists("/dev/full")) {
+    GTEST_SKIP() << "needs /dev/full";
+  }
+  struct case_t {
+    const char *name;
+    size_t size;
+    const char *line;
+  };
+  // A large block fails in the write itself; a small one stays in the file
+  // buffer and fails only when the file is closed.
+  const case_t cases[] = {
+      {"write fails", 20000,
+       "Warning in qarn_http_downloader::callback_content_data_received(), unable to write all data to disk.  "
+       "Bailing."},
+      {"close fails", 5,
+       "Warning in qarn_http_downloader::callback_message_complete(), unable to close output file '/dev/full'.  "
+       "Bailing."},
+  };
+  for (const case_t &c : cases) {
+    SCOPED_TRACE(c.name);
+    download_request request = request_in(mode::file);
+    request.destination = "/dev/full";
+    std::string response = "HTTP/1.1 200 OK\r\nContent-Length: " + std::to_string(c.size) + "\r\n\r\n" +
+                           std::string(c.size, 'f');
+    outcome out = run_scripted({{response}}, script_end::close, request);
+    EXPECT_EQ(out.result, 0);
+    EXPECT_TRUE(has_line(out.report, c.line));
+    EXPECT_TRUE(has_line(out.report, kFetchFailed));
+    EXPECT_TRUE(out.nothing_open);
+    EXPECT_TRUE(std::filesystem::exists("/dev/full")) << "only regular files may be deleted";
+  }
+#endif
+}
+
+// ---- Calls that are refused before anything is sent.
+
+TEST_F(downloader_test, MisuseIsReportedAndNothingIsSent) {
+  struct case_t {
+    const char *name;
+    int (*call)(qarn_http_downloader &downloader);
+    const char *line;
+  };
+  const case_t cases[] = {
+      {"set_connection without a host", [](qarn_http_downloader &d) { return d.set_connection(nullptr, 80, 0); },
+       "Error in qarn_http_downloader::set_connection(), NULL host name."},
+      {"no host", [](qarn_http_downloader &d) { return d.download(nullptr, "/", "out.bin"); },
+       "Error in qarn_http_downloader::download(), NULL host."},
+      {"no path", [](qarn_http_downloader &d) { return d.download("127.0.0.1", nullptr, "out.bin"); },
+       "Error in qarn_http_downloader::download(), NULL path."},
+      {"no destination", [](qarn_http_downloader &d) { return d.download("127.0.0.1", "/", nullptr); },
+       "Error in qarn_http_downloader::download(), NULL destination file name."},
+      {"file mode after a data callback",
+       [](qarn_http_downloader &d) {
+         d.data_callback = sink::on_data;
+         return d.download("127.0.0.1", "/", "out.bin");
+       },
+       "Error in qarn_http_downloader::download(), attempt to do file based download after setting data callback."},
+      {"empty destination", [](qarn_http_downloader &d) { return d.download("127.0.0.1", "/", ""); },
+       "Error in qarn_http_downloader::download(), NULL destination file name and NULL download data callback."},
+      {"data-callback mode without a callback",
+       [](qarn_http_downloader &d) { return d.download("127.0.0.1", "/"); },
+       "Error in qarn_http_downloader::download(), NULL destination file name and NULL download data callback."},
+      {"destination name too long",
+       [](qarn_http_downloader &d) { return d.download("127.0.0.1", "/", std::string(6000, 'n').c_str()); },
+       "Error in qarn_http_downloader::download(), destination file name too long."},
+  };
+  for (const case_t &c : cases) {
+    SCOPED_TRACE(c.name);
+    qarn_http_downloader downloader;
+    testing::internal::CaptureStdout();
+    int result = c.call(downloader);
+    std::string report = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(report, std::string(c.line) + "\n");
+    EXPECT_TRUE(nothing_open(downloader));
+  }
+}
+
+TEST_F(downloader_test, ANewDownloaderHasTheInitialValues) {
+  qarn_http_downloader downloader;
+  EXPECT_EQ(downloader.use_tls, 0);
+  EXPECT_EQ(downloader.server_port, 0);
+  EXPECT_EQ(downloader.server_address.address, 0u);
+  EXPECT_EQ(downloader.destination_file_name.length(), 0);
+  EXPECT_EQ(downloader.expected_length, -1);
+  EXPECT_EQ(downloader.received_length, 0);
+  EXPECT_EQ(downloader.idle_timeout_ms, 30000);
+  EXPECT_TRUE(nothing_open(downloader));
+}
+
+TEST_F(downloader_test, SetConnectionKeepsPortAndTls) {
+  qarn_http_downloader downloader;
+  EXPECT_EQ(downloader.set_connection("127.0.0.1", 8080, 1), 1);
+  EXPECT_EQ(downloader.server_port, 8080);
+  EXPECT_EQ(downloader.use_tls, 1);
+  EXPECT_EQ(downloader.server_address.family, PLATFORM_AF_INET);
+  EXPECT_EQ(downloader.server_address.address, platform_inet_addr("127.0.0.1"));
+}
+
+TEST_F(downloader_test, ConnectFailureIsReported) {
+  qarn_http_downloader downloader;
+  downloader.set_connection("127.0.0.1", unused_loopback_port(), 0);
+  testing::internal::CaptureStdout();
+  int result = downloader.download("127.0.0.1", "/", scratch_.file("out.bin").c_str());
+  std::string report = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(result, 0);
+  EXPECT_TRUE(has_line(report, "Error in qarn_http_downloader::download(), connect failed."));
+  EXPECT_TRUE(nothing_open(downloader));
+  EXPECT_FALSE(std::filesystem::exists(scratch_.file("out.bin")));
+}
+
+TEST_F(downloader_test, TheBodyCallbackOfTheRequestIsNeverWanted) {
+  qarn_http_downloader downloader;
+  char buffer[16];
+  testing::internal::CaptureStdout();
+  int result = qarn_http_downloader::callback_content_body_get_tx_data(nullptr, &downloader, buffer, sizeof(buffer));
+  std::string report = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(report,
+            "Error in qarn_http_downloader::callback_content_body_get_tx_data(), this callback should never be "
+            "invoked.\n");
+}
+
+TEST_F(downloader_test, ABodyBeyond32BitCountsIsRefused) {
+  qarn_http_downloader downloader;
+  sink seen;
+  downloader.data_callback = sink::on_data;
+  downloader.callback_context = &seen;
+  downloader.received_length = INT32_MAX - 4;
+  testing::internal::CaptureStdout();
+  int refused = qarn_http_downloader::callback_content_data_received(nullptr, &downloader, "12345", 5);
+  int accepted = qarn_http_downloader::callback_content_data_received(nullptr, &downloader, "1234", 4);
+  std::string report = testing::internal::GetCapturedStdout();
+  EXPECT_EQ(refused, 0);
+  EXPECT_EQ(accepted, 1);
+  EXPECT_EQ(downloader.received_length, INT32_MAX);
+  EXPECT_EQ(seen.body, "1234");
+  EXPECT_EQ(report,
+            "Warning in qarn_http_downloader::callback_content_data_received(), body longer than 2147483647 bytes.  "
+            "Bailing.\n");
+}
+
+}  // namespace
