@@ -36,6 +36,8 @@ constexpr int QARN_DOWNLOAD_READ_TIMEOUT_MS = 5000;
 // Default of idle_timeout_ms: a download gives up after this long without
 // a byte sent or received.
 constexpr int32_t QARN_DOWNLOAD_IDLE_TIMEOUT_MS = 30000;
+// Size of the output file's write buffer.
+constexpr int32_t QARN_DOWNLOAD_FILE_BUFFER_LEN = 64 * 1024;
 // The only status that delivers a body.
 constexpr int32_t QARN_DOWNLOAD_STATUS_OK = 200;
 // expected_length when the response has no "Content-Length:".
@@ -126,11 +128,12 @@ class qarn_http_downloader {
   int handle_broken_connection();
   int deliver_to_file(const char *bytes, int32_t length);
   int open_output_file();
-  void close_output_file();
+  int close_output_file();
   void delete_created_file();
 
   int created_output_file_ = 0;  // this download created or truncated the output file
   int keep_failed_file_ = 0;     // a failed download keeps the file it wrote
+  char *file_buffer_ = nullptr;  // stdio buffer of output_file, owned
 };
 
 #endif

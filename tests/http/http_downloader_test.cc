@@ -625,10 +625,10 @@ TEST_F(scripted_download_test, BytesThatDoNotReachTheDiskFail) {
     size_t size;
     const char *line;
   };
-  // A large block fails in the write itself; a small one stays in the file
-  // buffer and fails only when the file is closed.
+  // A body larger than the file buffer fails in a write; a small one stays
+  // in the buffer and fails only when the file is closed.
   const case_t cases[] = {
-      {"write fails", 20000,
+      {"write fails", 3 * static_cast<size_t>(QARN_DOWNLOAD_FILE_BUFFER_LEN),
        "Warning in qarn_http_downloader::callback_content_data_received(), unable to write all data to disk.  "
        "Bailing."},
       {"close fails", 5,
