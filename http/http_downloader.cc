@@ -8,6 +8,7 @@
 
 #include "http/http_data_processor.h"
 #include "net/host_resolution.h"
+#include "net/socket_error.h"
 #include "support/clock.h"
 #include "support/diagnostics.h"
 #include "support/file_system.h"
@@ -248,7 +249,9 @@ int qarn_http_downloader::handle_connection_end(qarn_http_data_processor_oline &
   if (processor.rx_message_complete()) {
     return 1;
   }
-  if (tcp_socket.read_error != 0) {
+  // A transient code is what a read that found nothing left behind, not
+  // how the connection ended.
+  if (tcp_socket.read_error != 0 && !qarn_socket_error_is_transient(tcp_socket.read_error)) {
     return handle_broken_connection();
   }
   // Only a body delimited by the close is completed by it; anything else
