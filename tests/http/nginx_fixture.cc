@@ -22,6 +22,7 @@
 extern char **environ;
 #endif
 
+#ifndef _WIN32
 namespace {
 
 constexpr int kStartAttempts = 5;      // fresh ports tried when nginx cannot bind
@@ -83,6 +84,7 @@ std::string configuration(const std::string &dir, int port, bool as_root) {
 }
 
 }  // namespace
+#endif
 
 std::string random_bytes(size_t count, uint32_t seed, bool text) {
   static const char kAlphabet[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";

@@ -1,5 +1,11 @@
 #include "tests/http/scripted_server.h"
 
+#ifdef _WIN32
+#include <winsock2.h>
+#else
+#include <sys/socket.h>
+#endif
+
 #include <chrono>
 #include <utility>
 
@@ -22,6 +28,15 @@ std::string read_request(loopback_connection &connection) {
     request += byte;
   }
   return request;
+}
+
+// reset_on_close makes the close of |connection| reset it instead of
+// ending it in order: a linger time of zero.
+void reset_on_close(loopback_connection &connection) {
+  linger value;
+  value.l_onoff = 1;
+  value.l_linger = 0;
+  setsockopt(connection.native(), SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&value), sizeof(value));
 }
 
 }  // namespace
@@ -50,9 +65,7 @@ void scripted_server::run() {
   if (!connection.is_open()) {
     return;
   }
-  if (end_ != script_end::reset) {
-    request_ = read_request(connection);
-  }
+  request_ = read_request(connection);
   for (const script_piece &piece : pieces_) {
     if (!piece.bytes.empty() && !connection.send_all(piece.bytes)) {
       return;
@@ -65,6 +78,9 @@ void scripted_server::run() {
     auto start = std::chrono::steady_clock::now();
     connection.receive_until_closed(kHoldLimitMs);
     client_closed_ = std::chrono::steady_clock::now() - start < std::chrono::milliseconds(kHoldLimitMs);
+  }
+  if (end_ == script_end::reset) {
+    reset_on_close(connection);
   }
   connection.close();
 }

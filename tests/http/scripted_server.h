@@ -1,7 +1,8 @@
 // A misbehaving HTTP server for the downloader tests: it listens on
 // 127.0.0.1, accepts one connection on its own thread, reads the request,
 // then plays a script of byte pieces and pauses and ends the connection the
-// way the script says.
+// way the script says. The whole request is read before anything else, so
+// that a close is never turned into a reset by unread input.
 #ifndef TORVANE_TESTS_HTTP_SCRIPTED_SERVER_H
 #define TORVANE_TESTS_HTTP_SCRIPTED_SERVER_H
 
@@ -19,9 +20,9 @@ struct script_piece {
 
 // How the server ends the connection after the last piece.
 enum class script_end {
-  close,  // reads the whole request first, so the close is an orderly one
+  close,  // an orderly close
   hold,   // keeps the connection open until the client closes it
-  reset,  // never reads the request: closing with unread input resets the connection
+  reset,  // resets the connection
 };
 
 class scripted_server {
@@ -34,8 +35,8 @@ class scripted_server {
 
   bool is_listening() const { return listener_.is_listening(); }
   int port() const { return listener_.port(); }
-  // finish waits for the script to end and returns the request as received
-  // (empty for script_end::reset). |client_closed| (optional) tells whether
+  // finish waits for the script to end and returns the request as
+  // received. |client_closed| (optional) tells whether
   // the client closed its side while the server held the connection.
   std::string finish(bool *client_closed = nullptr);
 
