@@ -74,7 +74,9 @@ class qarn_http_downloader {
   // exists, only once the 200 header section is complete; any other status
   // leaves an existing file untouched). |host| only goes into the "Host:"
   // line. Returns 1 when the whole body is in the file and the file is
-  // closed, else 0 after a report. Refused (0) when data_callback is set.
+  // closed, else 0 after a report; a file this download created is then
+  // deleted (unless the report says "Keeping file."). Refused (0) when
+  // data_callback is set or |destination| does not fit 5998 characters.
   int download(const char *host, const char *path, const char *destination);
 
   // download in data-callback mode fetches |path| and hands the body of a
