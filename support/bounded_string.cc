@@ -159,7 +159,14 @@ qarn_bounded_string::~qarn_bounded_string() {
   if (is_full()) {
     report_overflow();
   }
-  std::memcpy(fixed_storage_, "(dead)", 7);
+  // The marker makes a use after destruction visible in a dump or a debugger;
+  // writing through volatile keeps the optimiser from dropping the store to
+  // an object whose lifetime is ending.
+  static const char DEAD_MARKER[] = "(dead)";
+  volatile char *storage = fixed_storage_;
+  for (size_t i = 0; i < sizeof(DEAD_MARKER); i++) {
+    storage[i] = DEAD_MARKER[i];
+  }
 }
 
 qarn_heap_bounded_string::qarn_heap_bounded_string(int32_t capacity)
