@@ -46,8 +46,6 @@ fi
 
 # The tests run in private network and PID namespaces with their own
 # wineserver: port 80 on loopback is free, and no Wine process outlives them.
-# The wineserver stays up between the test programs, so the time-limited
-# process tests do not pay for its start-up.
 echo "== Windows unit and process tests under Wine"
-scripts/in_netns.sh bash -c 'wineserver --persistent && exec ctest "$@"' ctest \
-  --test-dir "$build" --output-on-failure -j"$jobs"
+scripts/in_netns.sh scripts/with_wineserver.sh \
+  ctest --test-dir "$build" --output-on-failure
