@@ -10,6 +10,9 @@ int platform_mkdir(const char *path, int mode) {
   return _mkdir(path);
 }
 
+static_assert(sizeof(static_cast<struct _stat *>(nullptr)->st_size) == sizeof(int32_t),
+              "_stat's size field is the signed 32-bit value the status record widens");
+
 int platform_stat(const char *path, platform_file_status *status) {
   struct _stat info;
   if (_stat(path, &info) != 0) {
@@ -17,7 +20,7 @@ int platform_stat(const char *path, platform_file_status *status) {
   }
   status->is_directory = (info.st_mode & _S_IFDIR) != 0 ? 1 : 0;
   status->is_regular_file = (info.st_mode & _S_IFREG) != 0 ? 1 : 0;
-  // _stat reports the size as a signed 32-bit value.
+  // Widened with its sign, as the status record promises.
   status->size = static_cast<int64_t>(static_cast<int32_t>(info.st_size));
   status->modification_time = static_cast<int64_t>(info.st_mtime);
   return 1;
