@@ -16,6 +16,12 @@ if [ "$#" -eq 0 ]; then
   exit 2
 fi
 
+# Quiet and headless unless the caller chose otherwise: no debug channels, no
+# Mono or Gecko installer, no desktop menu entries, no display.
+export WINEDEBUG="${WINEDEBUG:--all}"
+export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
+unset DISPLAY WAYLAND_DISPLAY
+
 wineserver --persistent
 wineboot </dev/null >/dev/null 2>&1
 
