@@ -7,6 +7,7 @@
 
 #include "http/http_data_processor.h"
 #include "http_test_support.h"
+#include "tests/common/diagnostic_capture.h"
 
 namespace {
 
@@ -79,7 +80,7 @@ void prepare(qarn_http_data_processor_oline &processor, role who) {
   http_test::drain_tx(processor, nullptr);
 }
 
-class completion_test : public http_test::diagnostics_test {};
+class completion_test : public diagnostic_capture_test {};
 
 TEST_F(completion_test, close_tells_whole_from_truncated_in_every_split) {
   for (const close_case &c : close_cases()) {
@@ -89,11 +90,11 @@ TEST_F(completion_test, close_tells_whole_from_truncated_in_every_split) {
       recorder events;
       prepare(processor, c.who);
       events.install(processor);
-      testing::internal::CaptureStdout();
+      start_capture();
       http_test::feed(processor, c.input, blocks);
       ASSERT_EQ(processor.rx_message_complete(), c.complete_before_close);
       ASSERT_EQ(processor.put_rx_close(), c.close_result);
-      testing::internal::GetCapturedStdout();
+      stop_capture();
       ASSERT_EQ(processor.rx_message_complete(), c.close_result);
       ASSERT_EQ(events.events, c.events);
     }

@@ -8,10 +8,10 @@
 #include "http/http_cookie.h"
 #include "http/http_data_processor.h"
 #include "http_test_support.h"
+#include "tests/common/diagnostic_capture.h"
 
 namespace {
 
-using http_test::diagnostics_test;
 using http_test::drain_tx;
 using processor_setup = std::function<void(qarn_http_data_processor_oline &)>;
 
@@ -25,7 +25,7 @@ struct get_case {
   std::string expected;
 };
 
-class compose_test : public diagnostics_test {};
+class compose_test : public diagnostic_capture_test {};
 
 TEST_F(compose_test, get_requests_byte_for_byte) {
   const get_case cases[] = {

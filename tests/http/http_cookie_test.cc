@@ -9,6 +9,7 @@
 
 #include "http/http_data_processor.h"
 #include "http_test_support.h"
+#include "tests/common/diagnostic_capture.h"
 
 namespace {
 
@@ -35,7 +36,7 @@ struct header_case {
   std::string printed;
 };
 
-class cookie_test : public http_test::diagnostics_test {};
+class cookie_test : public diagnostic_capture_test {};
 
 TEST_F(cookie_test, cookie_header_values) {
   const std::string value_255(255, 'v');

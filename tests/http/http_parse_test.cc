@@ -7,10 +7,10 @@
 #include "http/http_cookie.h"
 #include "http/http_data_processor.h"
 #include "http_test_support.h"
+#include "tests/common/diagnostic_capture.h"
 
 namespace {
 
-using http_test::diagnostics_test;
 using http_test::recorder;
 using http_test::split;
 
@@ -215,7 +215,7 @@ std::vector<parse_case> parse_cases() {
   };
 }
 
-class parse_split_test : public diagnostics_test {};
+class parse_split_test : public diagnostic_capture_test {};
 
 // Every case gives the same callbacks, body bytes, answers and reports
 // however its input is cut into blocks.
@@ -233,7 +233,7 @@ TEST_F(parse_split_test, every_case_in_every_split) {
   }
 }
 
-class parse_test : public diagnostics_test {};
+class parse_test : public diagnostic_capture_test {};
 
 TEST_F(parse_test, single_byte_blocks_deliver_single_byte_pieces) {
   parse_case c{"", CLIENT, OK_5, 1, "", "", "", ""};

@@ -1,6 +1,6 @@
 // Test helpers for the HTTP processor: a recorder that turns the callbacks
-// into one event text, drivers that feed input in given splits, and a
-// diagnostics fixture.
+// into one event text, the roles a processor takes before input arrives, and
+// drivers that feed input in given splits.
 #ifndef TORVANE_TESTS_HTTP_HTTP_TEST_SUPPORT_H
 #define TORVANE_TESTS_HTTP_HTTP_TEST_SUPPORT_H
 
@@ -12,7 +12,6 @@
 #include <vector>
 
 #include "http/http_data_processor.h"
-#include "support/diagnostics.h"
 
 namespace http_test {
 
@@ -136,28 +135,6 @@ inline std::string drain_tx(qarn_http_data_processor_oline &processor, int32_t *
     out.append(block.data(), static_cast<size_t>(n));
   }
 }
-
-// Shows every diagnostic category while a test runs.
-class diagnostics_test : public testing::Test {
- protected:
-  void SetUp() override { qarn_set_diagnostic_mask(QARN_MASK_NONE); }
-  void TearDown() override {
-    if (capturing_) {
-      testing::internal::GetCapturedStdout();
-    }
-  }
-  void start_capture() {
-    testing::internal::CaptureStdout();
-    capturing_ = true;
-  }
-  std::string stop_capture() {
-    capturing_ = false;
-    return testing::internal::GetCapturedStdout();
-  }
-
- private:
-  bool capturing_ = false;
-};
 
 }  // namespace http_test
 

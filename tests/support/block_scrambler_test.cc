@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "support/sha256.h"
-#include "tests/support/diagnostic_capture.h"
+#include "tests/common/diagnostic_capture.h"
 
 namespace {
 

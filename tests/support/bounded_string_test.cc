@@ -9,7 +9,7 @@
 #include <string>
 
 #include "support/memory_wipe.h"
-#include "tests/support/diagnostic_capture.h"
+#include "tests/common/diagnostic_capture.h"
 
 namespace {
 

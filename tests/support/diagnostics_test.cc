@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "tests/support/diagnostic_capture.h"
+#include "tests/common/diagnostic_capture.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/diagnostic_capture.h"
+#include "tests/common/diagnostic_capture.h"
 
 namespace {
 

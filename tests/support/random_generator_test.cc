@@ -9,7 +9,7 @@
 
 #include "support/bounded_string.h"
 #include "support/clock.h"
-#include "tests/support/diagnostic_capture.h"
+#include "tests/common/diagnostic_capture.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <ostream>
 #include <string>
 
-#include "tests/support/diagnostic_capture.h"
+#include "tests/common/diagnostic_capture.h"
 
 namespace {
 
