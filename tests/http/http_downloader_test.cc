@@ -9,7 +9,6 @@
 #include <climits>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
@@ -19,6 +18,9 @@
 #include "http/http_data_processor.h"
 #include "http/http_downloader.h"
 #include "support/diagnostics.h"
+#include "tests/common/diagnostic_capture.h"
+#include "tests/common/file_contents.h"
+#include "tests/common/scratch_directory.h"
 #include "tests/http/nginx_fixture.h"
 #include "tests/http/scripted_server.h"
 
@@ -83,18 +85,6 @@ struct outcome {
   int32_t expected_length = 0;
   int32_t received_length = 0;
 };
-
-std::string read_file(const std::string &path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream bytes;
-  bytes << in.rdbuf();
-  return bytes.str();
-}
-
-void write_file(const std::string &path, const std::string &bytes) {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-}
 
 bool nothing_open(const qarn_http_downloader &downloader) {
   return downloader.tcp_socket.state == QARN_SOCKET_STATE_UNCONNECTED &&
@@ -187,36 +177,8 @@ void expect_pieces_within_block(const std::vector<int32_t> &pieces) {
   }
 }
 
-// A fresh directory per test.
-class scratch_directory {
- public:
-  scratch_directory() {
-    const testing::TestInfo *info = testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = std::string("torvane_download_") + info->test_suite_name() + "_" + info->name();
-    for (char &c : name) {
-      if (c == '/') {
-        c = '_';
-      }
-    }
-    path_ = std::filesystem::path(testing::TempDir()) / name;
-    std::filesystem::remove_all(path_);
-    std::filesystem::create_directories(path_);
-  }
-  ~scratch_directory() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string file(const std::string &name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
-
-class downloader_test : public testing::Test {
+class downloader_test : public diagnostic_capture_test {
  protected:
-  void SetUp() override { qarn_set_diagnostic_mask(QARN_MASK_NONE); }
-  void TearDown() override { qarn_set_diagnostic_mask(QARN_MASK_NONE); }
-
   scratch_directory scratch_;
 };
 
@@ -688,9 +650,9 @@ TEST_F(downloader_test, MisuseIsReportedAndNothingIsSent) {
   for (const case_t &c : cases) {
     SCOPED_TRACE(c.name);
     qarn_http_downloader downloader;
-    testing::internal::CaptureStdout();
+    start_capture();
     int result = c.call(downloader);
-    std::string report = testing::internal::GetCapturedStdout();
+    std::string report = stop_capture();
     EXPECT_EQ(result, 0);
     EXPECT_EQ(report, std::string(c.line) + "\n");
     EXPECT_TRUE(nothing_open(downloader));
@@ -721,9 +683,9 @@ TEST_F(downloader_test, SetConnectionKeepsPortAndTls) {
 TEST_F(downloader_test, ConnectFailureIsReported) {
   qarn_http_downloader downloader;
   downloader.set_connection("127.0.0.1", unused_loopback_port(), 0);
-  testing::internal::CaptureStdout();
+  start_capture();
   int result = downloader.download("127.0.0.1", "/", scratch_.file("out.bin").c_str());
-  std::string report = testing::internal::GetCapturedStdout();
+  std::string report = stop_capture();
   EXPECT_EQ(result, 0);
   EXPECT_TRUE(has_line(report, "Error in qarn_http_downloader::download(), connect failed."));
   EXPECT_TRUE(nothing_open(downloader));
@@ -733,9 +695,9 @@ TEST_F(downloader_test, ConnectFailureIsReported) {
 TEST_F(downloader_test, TheBodyCallbackOfTheRequestIsNeverWanted) {
   qarn_http_downloader downloader;
   char buffer[16];
-  testing::internal::CaptureStdout();
+  start_capture();
   int result = qarn_http_downloader::callback_content_body_get_tx_data(nullptr, &downloader, buffer, sizeof(buffer));
-  std::string report = testing::internal::GetCapturedStdout();
+  std::string report = stop_capture();
   EXPECT_EQ(result, -1);
   EXPECT_EQ(report,
             "Error in qarn_http_downloader::callback_content_body_get_tx_data(), this callback should never be "
@@ -748,10 +710,10 @@ TEST_F(downloader_test, ABodyBeyond32BitCountsIsRefused) {
   downloader.data_callback = sink::on_data;
   downloader.callback_context = &seen;
   downloader.received_length = INT32_MAX - 4;
-  testing::internal::CaptureStdout();
+  start_capture();
   int refused = qarn_http_downloader::callback_content_data_received(nullptr, &downloader, "12345", 5);
   int accepted = qarn_http_downloader::callback_content_data_received(nullptr, &downloader, "1234", 4);
-  std::string report = testing::internal::GetCapturedStdout();
+  std::string report = stop_capture();
   EXPECT_EQ(refused, 0);
   EXPECT_EQ(accepted, 1);
   EXPECT_EQ(downloader.received_length, INT32_MAX);

@@ -8,6 +8,7 @@
 
 #include "net/dh_parameters.h"
 #include "support/diagnostics.h"
+#include "tests/common/scratch_directory.h"
 #include "tests/net/tls_identity.h"
 
 #ifdef TORVANE_WITH_TLS
@@ -82,22 +83,11 @@ TEST_F(SslStartupTest, CallAfterAFailedCallReturnsOneWithoutWork) {
   EXPECT_EQ(1, g_hook_calls);
 }
 
-// Writes |text| to a file in the test's temporary folder; returns its path.
-std::string write_temp_file(const char *name, const std::string &text) {
-  std::string path = testing::TempDir() + name;
-  FILE *file = std::fopen(path.c_str(), "wb");
-  EXPECT_NE(nullptr, file);
-  if (file != nullptr) {
-    std::fwrite(text.data(), 1, text.size(), file);
-    std::fclose(file);
-  }
-  return path;
-}
-
 TEST_F(SslStartupTest, ServerMaterialFromFilesAndTextsLoads) {
   const tls_identity &identity = test_identity();
-  std::string certificate = write_temp_file("torvane_certificate.pem", identity.certificate_pem);
-  std::string key = write_temp_file("torvane_key.pem", identity.private_key_pem);
+  scratch_directory scratch;
+  std::string certificate = scratch.write_file("certificate.pem", identity.certificate_pem);
+  std::string key = scratch.write_file("key.pem", identity.private_key_pem);
   const char *const certificates[] = {certificate.c_str(), certificate.c_str(), nullptr};
   const char *const keys[] = {key.c_str(), nullptr};
   qarn_ssl_server_material material = {certificates, certificates, certificates, keys,
@@ -106,8 +96,6 @@ TEST_F(SslStartupTest, ServerMaterialFromFilesAndTextsLoads) {
   qarn_set_ssl_server_material(&material);
   EXPECT_EQ(1, run_init_ssl());
   EXPECT_EQ("", output_);
-  std::remove(certificate.c_str());
-  std::remove(key.c_str());
 }
 
 enum material_slot { kVerify, kExtraVerify, kChain, kKey };

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -17,7 +16,9 @@
 #include "platform/file_system.h"
 #include "support/bounded_string.h"
 #include "support/random_generator.h"
-#include "tests/support/diagnostic_capture.h"
+#include "tests/common/diagnostic_capture.h"
+#include "tests/common/file_contents.h"
+#include "tests/common/scratch_directory.h"
 
 namespace fs = std::filesystem;
 
@@ -43,30 +44,6 @@ int recording_mkdir(const char *path, int mode) {
   return g_recorder.create ? platform_mkdir(path, mode) : 0;
 }
 
-std::string unique_suffix() {
-  return std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-}
-
-void write_file(const std::string &path, const std::string &content) {
-  FILE *file = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(file, nullptr) << path;
-  std::fwrite(content.data(), 1, content.size(), file);
-  std::fclose(file);
-}
-
-std::string read_file(const std::string &path) {
-  std::string content;
-  FILE *file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr) {
-    return "(missing)";
-  }
-  for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file)) {
-    content += static_cast<char>(c);
-  }
-  std::fclose(file);
-  return content;
-}
-
 // Every test runs in a fresh, empty current directory of its own.
 class file_system_test : public diagnostic_capture_test {
  protected:
@@ -74,17 +51,19 @@ class file_system_test : public diagnostic_capture_test {
     diagnostic_capture_test::SetUp();
     g_recorder = mkdir_recorder();
     original_ = fs::current_path();
-    root_ = fs::temp_directory_path() / ("torvane_fs_test_" + unique_suffix());
-    fs::create_directories(root_);
-    fs::current_path(root_);
+    fs::current_path(scratch_.path());
   }
+  // The scratch directory goes after TearDown; Windows cannot remove the
+  // current directory, so the original one is back before.
   void TearDown() override {
     qarn_set_mkdir_function(nullptr);
     fs::current_path(original_);
-    std::error_code ignored;
-    fs::remove_all(root_, ignored);
     diagnostic_capture_test::TearDown();
   }
+
+  // unique_name returns a name that no other test run uses: the scratch
+  // directory's own.
+  std::string unique_name() const { return scratch_.path().filename().string(); }
 
   void record_mkdir(bool create) {
     g_recorder.create = create;
@@ -104,7 +83,7 @@ class file_system_test : public diagnostic_capture_test {
 
  private:
   fs::path original_;
-  fs::path root_;
+  scratch_directory scratch_;
 };
 
 using strings = std::vector<std::string>;
@@ -236,7 +215,7 @@ TEST_F(file_system_test, APathTooLongForABoundedStringCreatesNoCutOffName) {
 }
 
 TEST_F(file_system_test, DrivePrefixNamesTheDriveRootOnWindowsAndAPlainNameElsewhere) {
-  std::string name = "torvane_drive_test_" + unique_suffix();
+  std::string name = unique_name();
   std::string path = "C:\\" + name + "\\";
   qarn_bounded_string failing;
 #ifdef _WIN32
