@@ -4,31 +4,23 @@
 
 #include <string>
 
-#include "exec_failure.h"
-#include "platform/instance_lock.h"
-#include "scratch_directory.h"
 #include "support/diagnostics.h"
 #include "support/process_control.h"
+#include "tests/common/scratch_directory.h"
+#include "tests/launcher/client_image.h"
+#include "tests/launcher/exec_failure.h"
+#include "tests/launcher/lock_check.h"
 
 namespace {
 
 const char TEST_LOCK_NAME[] = "torvane_launcher_game_start_test.lock";
-
-bool lock_is_free() {
-  platform_lock_handle handle = 0;
-  if (platform_lock_acquire(TEST_LOCK_NAME, &handle) != PLATFORM_LOCK_ACQUIRED) {
-    return false;
-  }
-  platform_lock_release(handle);
-  return true;
-}
 
 // A client that must not start: missing, too short, or not a program. Each
 // is deleted, and only a failed exec is reported, even under the launcher's
 // quiet mask.
 struct unstartable_client_case {
   const char *label;
-  long size;  // -1: no file at all
+  long size;  // NO_CLIENT_IMAGE: no file at all
   bool exec_failure_reported;
 };
 
@@ -44,10 +36,7 @@ class start_game_test : public testing::TestWithParam<unstartable_client_case> {
 
 TEST_P(start_game_test, deletes_the_client_and_returns_zero) {
   const unstartable_client_case &c = GetParam();
-  std::string image = scratch_.file("BRUXclient.exe");
-  if (c.size >= 0) {
-    scratch_.write_file("BRUXclient.exe", c.size);
-  }
+  std::string image = place_client_image(scratch_, c.size);
   ASSERT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
 
   testing::internal::CaptureStdout();
@@ -55,8 +44,8 @@ TEST_P(start_game_test, deletes_the_client_and_returns_zero) {
   std::string output = testing::internal::GetCapturedStdout();
 
   EXPECT_EQ(result, 0);
-  EXPECT_FALSE(scratch_.exists("BRUXclient.exe"));
-  EXPECT_TRUE(lock_is_free()) << "the lock is released before the start";
+  EXPECT_FALSE(scratch_.exists(CLIENT_IMAGE_NAME));
+  EXPECT_TRUE(lock_is_free(TEST_LOCK_NAME)) << "the lock is released before the start";
   if (c.exec_failure_reported) {
     EXPECT_TRUE(matches_with_any_errno(output, not_a_program_errnos(), [&](int error) {
       return exec_failure_line(error, image);
@@ -70,7 +59,7 @@ TEST_P(start_game_test, deletes_the_client_and_returns_zero) {
 }
 
 const unstartable_client_case UNSTARTABLE_CLIENTS[] = {
-    {"missing", -1, false},
+    {"missing", NO_CLIENT_IMAGE, false},
     {"empty", 0, false},
     {"ninety_nine_bytes", 99, false},
     {"hundred_bytes_of_garbage", 100, true},

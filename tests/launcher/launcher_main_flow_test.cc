@@ -11,6 +11,7 @@
 #include "platform/instance_lock.h"
 #include "support/diagnostics.h"
 #include "support/process_control.h"
+#include "tests/launcher/lock_check.h"
 
 namespace {
 
@@ -91,15 +92,6 @@ bool all_bytes_zero(const void *data, size_t length) {
   return true;
 }
 
-bool lock_is_free() {
-  platform_lock_handle handle = 0;
-  if (platform_lock_acquire(TEST_LOCK_NAME, &handle) != PLATFORM_LOCK_ACQUIRED) {
-    return false;
-  }
-  platform_lock_release(handle);
-  return true;
-}
-
 int scripted_update(const unsigned char *configuration, const char *manifest_file,
                     const char *exclude_file, const char *temporary_file,
                     ovu_update_stats *stats_out, const char *root_path_suffix) {
@@ -135,7 +127,7 @@ void recording_sleep(int64_t ms) { g_record->sleeps.push_back(ms); }
 
 int recording_start_game(const char *image) {
   g_record->game_starts.push_back(image);
-  g_record->lock_free_at_game_start.push_back(lock_is_free());
+  g_record->lock_free_at_game_start.push_back(lock_is_free(TEST_LOCK_NAME));
   return 0;
 }
 
@@ -221,7 +213,7 @@ TEST_P(attempt_loop_test, follows_the_update_results) {
   for (int32_t mask : record_.masks_during_update) {
     EXPECT_EQ(mask, QARN_MASK_QUIET);
   }
-  EXPECT_TRUE(lock_is_free()) << "the lock must be released before the final prompt";
+  EXPECT_TRUE(lock_is_free(TEST_LOCK_NAME)) << "the lock must be released before the final prompt";
 }
 
 const attempt_case ATTEMPT_CASES[] = {
@@ -325,7 +317,7 @@ TEST_F(launcher_main_flow_test, refused_lock_waits_for_return_and_touches_nothin
 
   int exit_code = run();
 
-  EXPECT_FALSE(lock_is_free()) << "the other holder keeps its lock";
+  EXPECT_FALSE(lock_is_free(TEST_LOCK_NAME)) << "the other holder keeps its lock";
   platform_lock_release(other_holder);
   EXPECT_EQ(exit_code, 1);
   EXPECT_EQ(output_, LOCK_REFUSED);

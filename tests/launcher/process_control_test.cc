@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
-#include "exec_failure.h"
 #include "platform/instance_lock.h"
-#include "scratch_directory.h"
 #include "support/diagnostics.h"
+#include "tests/common/scratch_directory.h"
+#include "tests/launcher/client_image.h"
+#include "tests/launcher/exec_failure.h"
+#include "tests/launcher/lock_check.h"
 
 namespace {
 
@@ -31,15 +33,6 @@ int probe_lock_from_another_process(const char *name) {
   return exit_code_of(std::system(command.c_str()));
 }
 
-bool lock_is_free_for_another_holder() {
-  platform_lock_handle handle = 0;
-  if (platform_lock_acquire(TEST_LOCK_NAME, &handle) != PLATFORM_LOCK_ACQUIRED) {
-    return false;
-  }
-  platform_lock_release(handle);
-  return true;
-}
-
 class instance_lock_test : public testing::Test {
  protected:
   void SetUp() override { qarn_release_instance_lock(); }
@@ -49,9 +42,9 @@ class instance_lock_test : public testing::Test {
 TEST_F(instance_lock_test, second_acquire_in_this_process_is_refused_and_keeps_the_first) {
   ASSERT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
   EXPECT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 0);
-  EXPECT_FALSE(lock_is_free_for_another_holder()) << "the refused acquire dropped the hold";
+  EXPECT_FALSE(lock_is_free(TEST_LOCK_NAME)) << "the refused acquire dropped the hold";
   qarn_release_instance_lock();
-  EXPECT_TRUE(lock_is_free_for_another_holder()) << "the first hold could not be released";
+  EXPECT_TRUE(lock_is_free(TEST_LOCK_NAME)) << "the first hold could not be released";
 }
 
 TEST_F(instance_lock_test, another_holder_in_this_process_refuses_it) {
@@ -60,7 +53,7 @@ TEST_F(instance_lock_test, another_holder_in_this_process_refuses_it) {
   EXPECT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 0);
   // The refused process's own release must not free the holder's lock.
   qarn_release_instance_lock();
-  EXPECT_FALSE(lock_is_free_for_another_holder());
+  EXPECT_FALSE(lock_is_free(TEST_LOCK_NAME));
   platform_lock_release(other);
   EXPECT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
 }
@@ -89,7 +82,7 @@ TEST_F(instance_lock_test, release_without_hold_and_twice_is_harmless) {
   ASSERT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
   qarn_release_instance_lock();
   qarn_release_instance_lock();
-  EXPECT_TRUE(lock_is_free_for_another_holder());
+  EXPECT_TRUE(lock_is_free(TEST_LOCK_NAME));
   EXPECT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
 }
 
@@ -97,7 +90,7 @@ TEST_F(instance_lock_test, release_without_hold_and_twice_is_harmless) {
 // also proves which category each report uses.
 struct boot_file_case {
   const char *label;
-  long size;  // -1: no file
+  long size;  // NO_CLIENT_IMAGE: no file
   int expected_bad;
   const char *report_before_path;  // null: no report
   const char *report_after_path;
@@ -112,10 +105,7 @@ class boot_file_test : public testing::TestWithParam<boot_file_case> {
 
 TEST_P(boot_file_test, is_bad_below_one_hundred_bytes_or_when_missing) {
   const boot_file_case &c = GetParam();
-  std::string path = scratch_.file("BRUXclient.exe");
-  if (c.size >= 0) {
-    scratch_.write_file("BRUXclient.exe", c.size);
-  }
+  std::string path = place_client_image(scratch_, c.size);
   std::string expected;
   if (c.report_before_path != nullptr) {
     expected = std::string(c.report_before_path) + path + c.report_after_path + "\n";
@@ -131,11 +121,12 @@ TEST_P(boot_file_test, is_bad_below_one_hundred_bytes_or_when_missing) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(qarn_is_boot_file_bad(path.c_str()), c.expected_bad);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
-  EXPECT_EQ(scratch_.exists("BRUXclient.exe"), c.size >= 0) << "the check deletes nothing";
+  EXPECT_EQ(scratch_.exists(CLIENT_IMAGE_NAME), c.size != NO_CLIENT_IMAGE)
+      << "the check deletes nothing";
 }
 
 const boot_file_case BOOT_FILES[] = {
-    {"missing", -1, 1, "qarn_is_boot_file_bad() - cannot open image file '", "'.",
+    {"missing", NO_CLIENT_IMAGE, 1, "qarn_is_boot_file_bad() - cannot open image file '", "'.",
      QARN_DIAG_TRACE},
     {"empty", 0, 1, "qarn_is_boot_file_bad() - image '", "' is too small to be valid.",
      QARN_DIAG_OPERATION},
@@ -162,7 +153,7 @@ TEST(boot_file, null_path_is_bad_and_named_null) {
 // front of it shows only when category 256 is not masked.
 struct boot_exec_case {
   const char *label;
-  long size;  // -1: no file
+  long size;  // NO_CLIENT_IMAGE: no file
   int32_t mask;
   std::vector<int> expected_errnos;
 };
@@ -175,10 +166,7 @@ class boot_exec_test : public testing::TestWithParam<boot_exec_case> {
 
 TEST_P(boot_exec_test, failure_reports_exec_result_errno_and_file_name) {
   const boot_exec_case &c = GetParam();
-  std::string path = scratch_.file("BRUXclient.exe");
-  if (c.size >= 0) {
-    scratch_.write_file("BRUXclient.exe", c.size);
-  }
+  std::string path = place_client_image(scratch_, c.size);
   std::string notice;
   if ((c.mask & QARN_DIAG_TRACE) == 0) {
     notice = "qarn_boot_exec() - trying to boot image '" + path + "'\n";
@@ -195,8 +183,8 @@ TEST_P(boot_exec_test, failure_reports_exec_result_errno_and_file_name) {
 }
 
 const boot_exec_case BOOT_EXEC_CASES[] = {
-    {"missing_under_boot_mask", -1, QARN_MASK_BOOT, {ENOENT}},
-    {"missing_with_nothing_masked", -1, QARN_MASK_NONE, {ENOENT}},
+    {"missing_under_boot_mask", NO_CLIENT_IMAGE, QARN_MASK_BOOT, {ENOENT}},
+    {"missing_with_nothing_masked", NO_CLIENT_IMAGE, QARN_MASK_NONE, {ENOENT}},
     {"garbage_under_boot_mask", 100, QARN_MASK_BOOT, not_a_program_errnos()},
     {"garbage_with_nothing_masked", 100, QARN_MASK_NONE, not_a_program_errnos()},
 };
