@@ -11,10 +11,13 @@
 
 namespace {
 
+using http_test::CLIENT;
+using http_test::CLIENT_OPEN;
+using http_test::prepare;
 using http_test::recorder;
+using http_test::role;
+using http_test::SERVER;
 using http_test::split;
-
-enum role { CLIENT, CLIENT_OPEN, SERVER };
 
 struct close_case {
   const char *name;
@@ -69,15 +72,6 @@ std::vector<close_case> close_cases() {
        "request POST path=x length=4\ndata\n"},
       {"request answered with 400", SERVER, "BROKEN\r\n\r\n", 0, 0, ""},
   };
-}
-
-void prepare(qarn_http_data_processor_oline &processor, role who) {
-  if (who == SERVER) {
-    return;
-  }
-  processor.close_requested = who == CLIENT ? 1 : 0;
-  ASSERT_EQ(processor.start_http_GET("h", "/"), 1);
-  http_test::drain_tx(processor, nullptr);
 }
 
 class completion_test : public diagnostic_capture_test {};

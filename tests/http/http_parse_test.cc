@@ -11,15 +11,13 @@
 
 namespace {
 
+using http_test::CLIENT;
+using http_test::CLIENT_OPEN;
+using http_test::prepare;
 using http_test::recorder;
+using http_test::role;
+using http_test::SERVER;
 using http_test::split;
-
-// How a case sets the processor up before the input arrives.
-enum role {
-  CLIENT,       // sent a GET with "Connection: close", as the downloader does
-  CLIENT_OPEN,  // sent a GET without asking for the close
-  SERVER,       // sent nothing: parses requests
-};
 
 struct parse_case {
   const char *name;
@@ -39,15 +37,6 @@ struct outcome {
   std::string tx;
   std::string printed;
 };
-
-void prepare(qarn_http_data_processor_oline &processor, role who) {
-  if (who == SERVER) {
-    return;
-  }
-  processor.close_requested = who == CLIENT ? 1 : 0;
-  ASSERT_EQ(processor.start_http_GET("h", "/"), 1);
-  http_test::drain_tx(processor, nullptr);
-}
 
 outcome run(const parse_case &c, const split &blocks) {
   outcome out;

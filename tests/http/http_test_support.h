@@ -67,6 +67,13 @@ struct recorder {
   }
 };
 
+// How a test sets the processor up before the input arrives.
+enum role {
+  CLIENT,       // sent a GET with "Connection: close", as the downloader does
+  CLIENT_OPEN,  // sent a GET without asking for the close
+  SERVER,       // sent nothing: parses requests
+};
+
 // Sizes of consecutive blocks that add up to the input length.
 using split = std::vector<size_t>;
 
@@ -134,6 +141,18 @@ inline std::string drain_tx(qarn_http_data_processor_oline &processor, int32_t *
     }
     out.append(block.data(), static_cast<size_t>(n));
   }
+}
+
+// Puts a fresh |processor| in the state of |who|: a client sends its GET
+// (and it is drained) so that responses are expected; a server is left as
+// it is.
+inline void prepare(qarn_http_data_processor_oline &processor, role who) {
+  if (who == SERVER) {
+    return;
+  }
+  processor.close_requested = who == CLIENT ? 1 : 0;
+  ASSERT_EQ(processor.start_http_GET("h", "/"), 1);
+  drain_tx(processor, nullptr);
 }
 
 }  // namespace http_test
