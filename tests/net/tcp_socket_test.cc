@@ -11,6 +11,7 @@
 #include "net/ssl_startup.h"
 #include "support/diagnostics.h"
 #include "tests/net/loopback_peer.h"
+#include "tests/net/tcp_socket_io.h"
 
 namespace {
 
@@ -25,39 +26,6 @@ std::string pattern(size_t length) {
     bytes[i] = static_cast<char>('A' + (i * 7 + i / 251) % 26);
   }
   return bytes;
-}
-
-int connect_to(qarn_tcp_socket &socket, int port, int timeout_ms) {
-  platform_sockaddr_in address = loopback_address();
-  return socket.start_nonblocking_connect(&address, port, timeout_ms);
-}
-
-// write_all loops over partial writes as the downloader does.
-bool write_all(qarn_tcp_socket &socket, const std::string &bytes) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    int n = socket.nonblocking_write(bytes.data() + done, static_cast<int>(bytes.size() - done),
-                                     kPeerTimeoutMs);
-    if (n < 0) {
-      return false;
-    }
-    done += static_cast<size_t>(n);
-  }
-  return true;
-}
-
-// read_exactly reads |count| bytes in blocks of 8192 with blocking_read.
-std::string read_exactly(qarn_tcp_socket &socket, size_t count) {
-  std::string received;
-  char block[kBlockSize];
-  while (received.size() < count) {
-    int n = socket.blocking_read(block, sizeof(block), kPeerTimeoutMs);
-    if (n <= 0) {
-      break;
-    }
-    received.append(block, static_cast<size_t>(n));
-  }
-  return received;
 }
 
 long elapsed_ms(std::chrono::steady_clock::time_point start) {
@@ -75,7 +43,7 @@ class TcpSocketTest : public testing::Test {
 
   // connect_and_accept connects |socket_| and accepts its peer.
   void connect_and_accept() {
-    ASSERT_EQ(QARN_CONNECT_DONE, connect_to(socket_, listener_.port(), kConnectTimeoutMs));
+    ASSERT_EQ(QARN_CONNECT_DONE, connect_to_loopback(socket_, listener_.port(), kConnectTimeoutMs));
     ASSERT_EQ(QARN_SOCKET_STATE_CONNECTED, socket_.state);
     peer_ = listener_.accept(kPeerTimeoutMs);
     ASSERT_TRUE(peer_.is_open());
@@ -105,12 +73,12 @@ TEST_F(TcpSocketTest, ExchangesBytesBothWaysWithAListeningPeer) {
   EXPECT_EQ(platform_htons(static_cast<uint16_t>(listener_.port())), socket_.address.port);
 
   const std::string request = pattern(200000);
-  ASSERT_TRUE(write_all(socket_, request));
+  ASSERT_TRUE(write_all(socket_, request, kPeerTimeoutMs));
   EXPECT_EQ(request, peer_.receive_exactly(request.size(), kPeerTimeoutMs));
 
   const std::string response = pattern(100003);
   ASSERT_TRUE(peer_.send_all(response));
-  EXPECT_EQ(response, read_exactly(socket_, response.size()));
+  EXPECT_EQ(response, read_exactly(socket_, response.size(), kPeerTimeoutMs));
   EXPECT_EQ(QARN_SOCKET_STATE_CONNECTED, socket_.state);
 }
 
@@ -120,13 +88,13 @@ TEST_F(TcpSocketTest, NonblockingReadGivesZeroUntilDataArrives) {
   EXPECT_EQ(0, socket_.nonblocking_read(block, sizeof(block)));
   EXPECT_EQ(QARN_SOCKET_WOULD_BLOCK, socket_.read_error);
   ASSERT_TRUE(peer_.send_all("ping"));
-  EXPECT_EQ("ping", read_exactly(socket_, 4));
+  EXPECT_EQ("ping", read_exactly(socket_, 4, kPeerTimeoutMs));
 }
 
 TEST_F(TcpSocketTest, ClosedPortIsAFailedConnect) {
   int port = unused_loopback_port();
   ASSERT_NE(0, port);
-  EXPECT_EQ(QARN_CONNECT_FAILED, connect_to(socket_, port, kConnectTimeoutMs));
+  EXPECT_EQ(QARN_CONNECT_FAILED, connect_to_loopback(socket_, port, kConnectTimeoutMs));
   EXPECT_EQ(QARN_SOCKET_STATE_UNCONNECTED, socket_.state);
   EXPECT_EQ(QARN_SOCKET_ABORTED, socket_.error);
   EXPECT_EQ(0, socket_.net.is_open());
@@ -143,7 +111,7 @@ TEST(TcpSocketTimeoutTest, PeerThatAcceptsNothingTimesOut) {
 
   qarn_tcp_socket socket;
   auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(QARN_CONNECT_FAILED, connect_to(socket, listener.port(), kShortTimeoutMs));
+  EXPECT_EQ(QARN_CONNECT_FAILED, connect_to_loopback(socket, listener.port(), kShortTimeoutMs));
   EXPECT_GE(elapsed_ms(start), kShortTimeoutMs - 20);
   EXPECT_EQ(QARN_SOCKET_TIMED_OUT, socket.error);
   EXPECT_EQ(QARN_SOCKET_STATE_UNCONNECTED, socket.state);
@@ -156,7 +124,7 @@ TEST_F(TcpSocketTest, PeerClosingAfterSendingIsAnOrderlyEnd) {
   ASSERT_TRUE(peer_.send_all(last_words));
   peer_.close();
 
-  EXPECT_EQ(last_words, read_exactly(socket_, last_words.size()));
+  EXPECT_EQ(last_words, read_exactly(socket_, last_words.size(), kPeerTimeoutMs));
   char block[kBlockSize];
   EXPECT_EQ(-1, socket_.blocking_read(block, sizeof(block), kPeerTimeoutMs));
   EXPECT_EQ(0, socket_.read_error);
@@ -172,7 +140,7 @@ TEST_F(TcpSocketTest, BlockingReadTimeOutKeepsTheConnection) {
   EXPECT_GE(elapsed_ms(start), kShortTimeoutMs - 20);
   EXPECT_EQ(QARN_SOCKET_STATE_CONNECTED, socket_.state);
   ASSERT_TRUE(peer_.send_all("late"));
-  EXPECT_EQ("late", read_exactly(socket_, 4));
+  EXPECT_EQ("late", read_exactly(socket_, 4, kPeerTimeoutMs));
 }
 
 struct unconnected_case {
@@ -208,11 +176,11 @@ TEST(TcpSocketUnconnectedTest, ReadsAndWritesBeforeAnyConnectAreNotConnected) {
 TEST_F(TcpSocketTest, ConnectOnAConnectedSocketLeavesItConnected) {
   connect_and_accept();
   platform_socket_handle handle = socket_.net.handle;
-  EXPECT_EQ(QARN_CONNECT_FAILED, connect_to(socket_, listener_.port(), kConnectTimeoutMs));
+  EXPECT_EQ(QARN_CONNECT_FAILED, connect_to_loopback(socket_, listener_.port(), kConnectTimeoutMs));
   EXPECT_EQ(QARN_SOCKET_ALREADY_CONNECTED, socket_.error);
   EXPECT_EQ(QARN_SOCKET_STATE_CONNECTED, socket_.state);
   EXPECT_EQ(handle, socket_.net.handle);
-  ASSERT_TRUE(write_all(socket_, "still here"));
+  ASSERT_TRUE(write_all(socket_, "still here", kPeerTimeoutMs));
   EXPECT_EQ("still here", peer_.receive_exactly(10, kPeerTimeoutMs));
 }
 
@@ -252,7 +220,7 @@ TEST_F(TcpSocketTest, SocketReconnectsAfterClose) {
   EXPECT_EQ(0, socket_.net.is_open());
   EXPECT_EQ("", peer_.receive_until_closed(kPeerTimeoutMs));
   connect_and_accept();
-  ASSERT_TRUE(write_all(socket_, "again"));
+  ASSERT_TRUE(write_all(socket_, "again", kPeerTimeoutMs));
   EXPECT_EQ("again", peer_.receive_exactly(5, kPeerTimeoutMs));
 }
 
@@ -260,7 +228,8 @@ TEST_F(TcpSocketTest, DestroyingAnOpenSocketReportsOnceAndCloses) {
   testing::internal::CaptureStdout();
   {
     qarn_tcp_socket open_socket;
-    ASSERT_EQ(QARN_CONNECT_DONE, connect_to(open_socket, listener_.port(), kConnectTimeoutMs));
+    ASSERT_EQ(QARN_CONNECT_DONE,
+              connect_to_loopback(open_socket, listener_.port(), kConnectTimeoutMs));
   }
   EXPECT_EQ("Error in ~qarn_tcp_socket(), socket not closed.\n",
             testing::internal::GetCapturedStdout());
@@ -271,7 +240,8 @@ TEST_F(TcpSocketTest, DestroyingAnOpenSocketReportsOnceAndCloses) {
   testing::internal::CaptureStdout();
   {
     qarn_tcp_socket closed_socket;
-    ASSERT_EQ(QARN_CONNECT_DONE, connect_to(closed_socket, listener_.port(), kConnectTimeoutMs));
+    ASSERT_EQ(QARN_CONNECT_DONE,
+              connect_to_loopback(closed_socket, listener_.port(), kConnectTimeoutMs));
     closed_socket.close();
   }
   EXPECT_EQ("", testing::internal::GetCapturedStdout());
@@ -305,7 +275,7 @@ TEST_F(TcpSocketTest, TlsWithoutAContextStopsAfterTcp) {
   qarn_release_ssl_context();
   ASSERT_EQ(1, socket_.enable_ssl());
   testing::internal::CaptureStdout();
-  int result = connect_to(socket_, listener_.port(), kConnectTimeoutMs);
+  int result = connect_to_loopback(socket_, listener_.port(), kConnectTimeoutMs);
   std::string output = testing::internal::GetCapturedStdout();
   EXPECT_EQ(QARN_CONNECT_NO_TLS_OBJECT, result);
   EXPECT_EQ(QARN_SOCKET_STATE_CONNECTING, socket_.state);
@@ -321,7 +291,7 @@ TEST_F(TcpSocketTest, TlsWithoutAContextStopsAfterTcp) {
   EXPECT_EQ(2, std::count(output.begin(), output.end(), '\n'));
 
   // A connect during the connect in progress is refused.
-  EXPECT_EQ(QARN_CONNECT_FAILED, connect_to(socket_, listener_.port(), kConnectTimeoutMs));
+  EXPECT_EQ(QARN_CONNECT_FAILED, connect_to_loopback(socket_, listener_.port(), kConnectTimeoutMs));
   EXPECT_EQ(QARN_SOCKET_IN_PROGRESS, socket_.error);
   EXPECT_EQ(QARN_SOCKET_STATE_CONNECTING, socket_.state);
   char block[4];

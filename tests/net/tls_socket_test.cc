@@ -18,6 +18,7 @@
 #include "net/tcp_socket.h"
 #include "support/diagnostics.h"
 #include "tests/net/loopback_peer.h"
+#include "tests/net/tcp_socket_io.h"
 #include "tests/net/tls_identity.h"
 
 namespace {
@@ -96,35 +97,10 @@ class TlsSocketTest : public testing::Test {
   }
 
   int connect_socket(int timeout_ms) {
-    platform_sockaddr_in address = loopback_address();
-    return socket_.start_nonblocking_connect(&address, listener_.port(), timeout_ms);
+    return connect_to_loopback(socket_, listener_.port(), timeout_ms);
   }
-
-  bool write_all(const std::string &bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-      int n = socket_.nonblocking_write(bytes.data() + done,
-                                        static_cast<int>(bytes.size() - done), kPeerTimeoutMs);
-      if (n < 0) {
-        return false;
-      }
-      done += static_cast<size_t>(n);
-    }
-    return true;
-  }
-
-  std::string read_exactly(size_t count) {
-    std::string received;
-    char block[kBlockSize];
-    while (received.size() < count) {
-      int n = socket_.blocking_read(block, sizeof(block), kPeerTimeoutMs);
-      if (n <= 0) {
-        break;
-      }
-      received.append(block, static_cast<size_t>(n));
-    }
-    return received;
-  }
+  bool write_all(const std::string &bytes) { return ::write_all(socket_, bytes, kPeerTimeoutMs); }
+  std::string read_exactly(size_t count) { return ::read_exactly(socket_, count, kPeerTimeoutMs); }
 
   loopback_listener listener_{8};
   ssl_ctx_st *server_context_ = nullptr;
