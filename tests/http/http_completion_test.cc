@@ -9,15 +9,10 @@
 #include "http_test_support.h"
 #include "tests/common/diagnostic_capture.h"
 
+// Inside the helpers' namespace: the roles, the recorder and the splits are
+// the vocabulary of every case below.
+namespace http_test {
 namespace {
-
-using http_test::CLIENT;
-using http_test::CLIENT_OPEN;
-using http_test::prepare;
-using http_test::recorder;
-using http_test::role;
-using http_test::SERVER;
-using http_test::split;
 
 struct close_case {
   const char *name;
@@ -154,3 +149,4 @@ TEST_F(completion_test, too_large_counts_fail_for_good) {
 }
 
 }  // namespace
+}  // namespace http_test

@@ -9,15 +9,10 @@
 #include "http_test_support.h"
 #include "tests/common/diagnostic_capture.h"
 
+// Inside the helpers' namespace: the roles, the recorder and the splits are
+// the vocabulary of every case below.
+namespace http_test {
 namespace {
-
-using http_test::CLIENT;
-using http_test::CLIENT_OPEN;
-using http_test::prepare;
-using http_test::recorder;
-using http_test::role;
-using http_test::SERVER;
-using http_test::split;
 
 struct parse_case {
   const char *name;
@@ -480,3 +475,4 @@ TEST_F(parse_test, server_400_discards_later_input_and_ends_the_connection) {
 }
 
 }  // namespace
+}  // namespace http_test
