@@ -64,4 +64,41 @@ TEST(PlatformSocketTest, FailedNonblockingConnectIsTheExceptionCondition) {
   platform_socket_close(client);
 }
 
+// The system's own errors of calls that fail on purpose, as both platform
+// layers must report them.
+TEST(PlatformSocketTest, SystemErrorsMapOntoTheTransportCodes) {
+  ASSERT_EQ(1, platform_socket_startup());
+  loopback_listener listener(4);
+  ASSERT_TRUE(listener.is_listening());
+  platform_sockaddr_in listening = loopback_address();
+  listening.port = platform_htons(static_cast<uint16_t>(listener.port()));
+  platform_sockaddr_in closed = loopback_address();
+  closed.port = platform_htons(static_cast<uint16_t>(unused_loopback_port()));
+  char block[16];
+
+  platform_socket_handle refused = platform_socket_open();
+  ASSERT_NE(PLATFORM_INVALID_SOCKET, refused);
+  EXPECT_EQ(-1, platform_socket_connect(refused, &closed, PLATFORM_SOCKADDR_IN_LENGTH));
+  EXPECT_EQ(QARN_SOCKET_REFUSED, platform_socket_last_error()) << "connect to a closed port";
+  platform_socket_close(refused);
+
+  platform_socket_handle unconnected = platform_socket_open();
+  ASSERT_NE(PLATFORM_INVALID_SOCKET, unconnected);
+  EXPECT_EQ(-1, platform_socket_recv(unconnected, block, sizeof(block)));
+  EXPECT_EQ(QARN_SOCKET_NOT_CONNECTED, platform_socket_last_error()) << "receive before a connect";
+  platform_socket_close(unconnected);
+
+  platform_socket_handle connected = platform_socket_open();
+  ASSERT_NE(PLATFORM_INVALID_SOCKET, connected);
+  ASSERT_EQ(0, platform_socket_connect(connected, &listening, PLATFORM_SOCKADDR_IN_LENGTH));
+  loopback_connection peer = listener.accept(kPeerTimeoutMs);
+  ASSERT_TRUE(peer.is_open());
+  EXPECT_EQ(-1, platform_socket_connect(connected, &listening, PLATFORM_SOCKADDR_IN_LENGTH));
+  EXPECT_EQ(QARN_SOCKET_ALREADY_CONNECTED, platform_socket_last_error()) << "second connect";
+  ASSERT_EQ(0, platform_socket_set_nonblocking(connected, 1));
+  EXPECT_EQ(-1, platform_socket_recv(connected, block, sizeof(block)));
+  EXPECT_EQ(QARN_SOCKET_WOULD_BLOCK, platform_socket_last_error()) << "receive with nothing sent";
+  platform_socket_close(connected);
+}
+
 }  // namespace
