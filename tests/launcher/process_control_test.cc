@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -283,6 +285,33 @@ TEST(sleep_ms, pauses_for_the_low_32_bits_of_the_count) {
     EXPECT_LT(elapsed.count(), 5000) << count;
   }
 }
+
+#ifndef _WIN32
+// The effective user id as the kernel lists it for this process; -1 when
+// the system has no such listing.
+long effective_user_id() {
+  std::ifstream status("/proc/self/status");
+  std::string line;
+  while (std::getline(status, line)) {
+    if (line.rfind("Uid:", 0) == 0) {
+      std::istringstream ids(line.substr(4));
+      long real = -1;
+      long effective = -1;
+      ids >> real >> effective;
+      return effective;
+    }
+  }
+  return -1;
+}
+
+TEST(user_admin, is_exactly_the_effective_root_user) {
+  long effective = effective_user_id();
+  if (effective < 0) {
+    GTEST_SKIP() << "needs /proc/self/status";
+  }
+  EXPECT_EQ(qarn_is_user_admin() != 0, effective == 0) << "effective user " << effective;
+}
+#endif
 
 TEST(console_title, writes_nothing_into_a_redirected_output) {
   testing::internal::CaptureStdout();
