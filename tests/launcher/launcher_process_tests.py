@@ -21,7 +21,9 @@ cases that need a startable game client are skipped when --client is missing.
 """
 
 import argparse
+import errno
 import os
+import pty
 import re
 import select
 import shutil
@@ -70,6 +72,7 @@ FINAL_PROMPT = "\nPress return to exit.\n"
 MISSING_CLIENT_NOTICE = "qarn_is_boot_file_bad() - cannot open image file 'BRUXclient.exe'.\n"
 CLIENT_GREETING = "client running\n"
 CLIENT_EXIT_CODE = 7
+TITLE_ESCAPE = "\033]0;Torvane Launcher\007"
 
 NO_SERVER_WITHOUT_CLIENT = NO_SERVER + UNABLE_TO_START + FINAL_PROMPT
 
@@ -225,6 +228,40 @@ class Harness:
         elapsed = time.monotonic() - start
         return Result(completed.returncode, self.normalise(completed.stdout), elapsed)
 
+    def run_on_terminal(self, arguments=()):
+        """Runs the launcher with its standard output on a pseudo-terminal
+        and returns what it wrote there, line ends as the terminal shows
+        them (CR LF)."""
+        controller, terminal = pty.openpty()
+        try:
+            process = subprocess.Popen(self.launcher + list(arguments), cwd=self.scratch,
+                                       env=self.environment, stdin=subprocess.DEVNULL,
+                                       stdout=terminal, stderr=terminal)
+        finally:
+            os.close(terminal)
+        seen = b""
+        deadline = time.monotonic() + RUN_TIMEOUT_S
+        try:
+            while time.monotonic() < deadline:
+                ready, _, _ = select.select([controller], [], [], 0.5)
+                if not ready:
+                    if process.poll() is not None:
+                        break
+                    continue
+                try:
+                    piece = os.read(controller, 4096)
+                except OSError as error:
+                    if error.errno != errno.EIO:  # the terminal's last writer has gone
+                        raise
+                    break
+                if not piece:
+                    break
+                seen += piece
+            process.wait(timeout=RUN_TIMEOUT_S)
+        finally:
+            os.close(controller)
+        return Result(process.returncode, seen.decode("latin-1"), 0)
+
     def run_scripted(self, script, answers=b"\n\n\n"):
         expect_true("the scripted launcher was not given (--scripted)", self.scripted)
         self.write("update_script.txt", "".join("%d %d %d\n" % line for line in script).encode())
@@ -271,6 +308,15 @@ def case_unknown_option_prints_usage(h):
                      UNKNOWN_OPTION + usage_text(program) + PRODUCT_LINE)
         expect_equal("exit code of %s" % arguments, result.exit_code, 1)
     expect_true("help or an unknown option created files", os.listdir(h.scratch) == [".runtime"])
+
+
+def case_title_escape_only_on_a_terminal(h):
+    result = h.run_on_terminal(["-h"])
+    expected = TITLE_ESCAPE + (usage_text(h.program_path) + PRODUCT_LINE).replace("\n", "\r\n")
+    expect_equal("output on a terminal", result.output, expected)
+    expect_equal("exit code", result.exit_code, 1)
+    piped = h.run(["-h"])
+    expect_true("the title escape went into a pipe", TITLE_ESCAPE not in piped.output)
 
 
 def case_upper_case_options_accepted(h):
@@ -399,6 +445,12 @@ def case_scripted_damaged_client_after_update(h):
     expect_true("the damaged client is still there", not h.exists(CLIENT))
 
 
+# Cases that need the terminal title escape, which only the POSIX build
+# writes (Windows sets the console title through its own call).
+POSIX_TERMINAL_CASES = {
+    case_title_escape_only_on_a_terminal,
+}
+
 # Cases whose game client must start.
 STARTED_CLIENT_CASES = {
     case_client_replaces_launcher,
@@ -411,6 +463,7 @@ STARTED_CLIENT_CASES = {
 CASES = [
     case_help_prints_usage,
     case_unknown_option_prints_usage,
+    case_title_escape_only_on_a_terminal,
     case_upper_case_options_accepted,
     case_no_server_and_no_client,
     case_end_of_input_answers_the_prompts,
@@ -429,6 +482,9 @@ CASES = [
 
 def run_case(harness, case):
     name = case.__name__[len("case_"):]
+    if case in POSIX_TERMINAL_CASES and harness.under_wine:
+        print("skip %s (the terminal title escape is POSIX only)" % name)
+        return None
     if case in STARTED_CLIENT_CASES and not harness.can_start_client():
         print("skip %s (needs --client under Wine)" % name)
         return None
