@@ -7,4 +7,8 @@
 // returns 1. On Windows a process without a console gets 0.
 int platform_set_console_title(const char *title);
 
+// platform_stderr_is_terminal returns 1 when standard error goes to a
+// terminal (progress lines are then worth showing), else 0.
+int platform_stderr_is_terminal();
+
 #endif

@@ -1,8 +1,9 @@
-// Directory creation and file status.
+// Directory creation, file status, and the durable replacement of a file.
 #ifndef TORVANE_PLATFORM_FILE_SYSTEM_H
 #define TORVANE_PLATFORM_FILE_SYSTEM_H
 
 #include <cstdint>
+#include <cstdio>
 
 // platform_mkdir creates one directory. Returns 0 on success, -1 with errno
 // set on failure (EEXIST when something of that name exists). |mode| is
@@ -18,5 +19,23 @@ struct platform_file_status {
 
 // platform_stat fills |status| for |path|. Returns 1 on success, else 0.
 int platform_stat(const char *path, platform_file_status *status);
+
+// platform_flush_file_to_disk hands the buffered bytes of |file| to the
+// system and waits until the system has them on the disk. Returns 0, or -1
+// when either step failed.
+int platform_flush_file_to_disk(FILE *file);
+
+// platform_replace_file gives the closed file |from| the name |to| in one
+// step: a reader sees either the old |to| or the whole new file, never a
+// mix and never no file, also after a crash or a power loss. An existing
+// |to| is replaced (POSIX rename; MoveFileExA with MOVEFILE_REPLACE_EXISTING
+// on Windows, whose rename refuses an existing target). Returns 0, or -1
+// with |from| and |to| as they were.
+int platform_replace_file(const char *from, const char *to);
+
+// platform_reserves_device_names tells whether the system gives device
+// names (CON, NUL, COM1, ...) a meaning in every directory, so that a file
+// of such a name cannot be made.
+int platform_reserves_device_names();
 
 #endif

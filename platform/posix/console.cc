@@ -17,3 +17,5 @@ int platform_set_console_title(const char *title) {
   std::fflush(stdout);
   return written > 0 ? 1 : 0;
 }
+
+int platform_stderr_is_terminal() { return isatty(STDERR_FILENO) ? 1 : 0; }

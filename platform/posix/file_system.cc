@@ -1,7 +1,12 @@
 #include "platform/file_system.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <string>
 
 int platform_mkdir(const char *path, int mode) {
   return mkdir(path, static_cast<mode_t>(mode)) == 0 ? 0 : -1;
@@ -18,3 +23,41 @@ int platform_stat(const char *path, platform_file_status *status) {
   status->modification_time = static_cast<int64_t>(st.st_mtime);
   return 1;
 }
+
+int platform_flush_file_to_disk(FILE *file) {
+  if (std::fflush(file) != 0) {
+    return -1;
+  }
+  return fsync(fileno(file)) == 0 ? 0 : -1;
+}
+
+namespace {
+
+// The directory entry of a renamed file reaches the disk only with its
+// directory. A failure here leaves the rename done, just less durable.
+void flush_directory_of(const char *path) {
+  std::string directory(path);
+  size_t slash = directory.find_last_of('/');
+  if (slash == std::string::npos) {
+    directory = ".";
+  } else {
+    directory.resize(slash == 0 ? 1 : slash);
+  }
+  int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+}
+
+}  // namespace
+
+int platform_replace_file(const char *from, const char *to) {
+  if (std::rename(from, to) != 0) {
+    return -1;
+  }
+  flush_directory_of(to);
+  return 0;
+}
+
+int platform_reserves_device_names() { return 0; }

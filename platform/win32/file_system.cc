@@ -1,9 +1,14 @@
-// Directory creation and file status through the C runtime.
+// Directory creation and file status through the C runtime; the durable
+// file replacement through the kernel.
 #include "platform/file_system.h"
 
 #include <direct.h>
+#include <io.h>
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <windows.h>
+
+#include <cstdio>
 
 int platform_mkdir(const char *path, int mode) {
   (void)mode;  // _mkdir takes no permission mode
@@ -25,3 +30,18 @@ int platform_stat(const char *path, platform_file_status *status) {
   status->modification_time = static_cast<int64_t>(info.st_mtime);
   return 1;
 }
+
+int platform_flush_file_to_disk(FILE *file) {
+  if (std::fflush(file) != 0) {
+    return -1;
+  }
+  return _commit(_fileno(file)) == 0 ? 0 : -1;
+}
+
+int platform_replace_file(const char *from, const char *to) {
+  // Write-through: the call returns once the move is on the disk.
+  DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
+  return MoveFileExA(from, to, flags) ? 0 : -1;
+}
+
+int platform_reserves_device_names() { return 1; }

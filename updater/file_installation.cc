@@ -1,0 +1,182 @@
+// Installation of the update plan: download each file into the temporary
+// file, remove the old version, rename the new one into place, record it in
+// the local manifest; statistics, progress and the timed manifest saves.
+//
+// Crash safety rests on the order of these steps: the old version is
+// removed only after its replacement arrived whole, a file is recorded only
+// once it is in place, and the manifest is replaced in one step. A process
+// ended at any moment leaves files that the next run either keeps (recorded
+// with the published size and hash) or downloads again.
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+#include "http/http_downloader.h"
+#include "support/bounded_string.h"
+#include "support/clock.h"
+#include "support/file_system.h"
+#include "support/process_control.h"
+#include "updater/remote_manifest_fetch.h"
+#include "updater/updater.h"
+
+namespace {
+
+ovu_updater &updater_of(void *data) { return *static_cast<ovu_updater *>(data); }
+
+void append_target_path(qarn_bounded_string_base &target, const char *destination_path, const char *name) {
+  if (destination_path[0] != '\0') {
+    target.append(destination_path).append("/");
+  }
+  target.append(name);
+}
+
+void append_request_path(qarn_bounded_string_base &request, const char *root_path, const char *name) {
+  request.append(root_path);
+  if (name[0] != '/') {
+    request.append("/");
+  }
+  request.append(name);
+}
+
+}  // namespace
+
+int ovu_updater::install_files(const char *host, const char *root_path, const qarn_growable_array &plan) {
+  if (temporary_file_name == nullptr) {
+    say("No temporary download filename set.");
+    return OVU_UPDATE_NO_TEMPORARY_FILE;
+  }
+  if (!prepare_temporary_file()) {
+    say("Temporary file unwriteable.");
+    return OVU_UPDATE_NOT_WRITABLE;
+  }
+  if (destination_path == nullptr) {
+    say("No destination path set to store downloaded files.");
+    return OVU_UPDATE_NO_DESTINATION;
+  }
+  if (!qarn_create_and_check_writeable_directory(destination_path, QARN_DIRECTORY_MODE, nullptr)) {
+    say("Download base path appears to be unwriteable.");
+    return OVU_UPDATE_NOT_WRITABLE;
+  }
+  for (int32_t i = 0; i < plan.count; i++) {
+    const ovu_manifest_entry *entry = *static_cast<const ovu_manifest_entry *const *>(plan.at(i));
+    stats.expected_download_byte_count += entry->size;
+  }
+  stats.expected_download_file_count = plan.count;
+  last_save_time = qarn_clock_seconds();
+  manifest_dirty = 0;
+  for (int32_t i = 0; i < plan.count; i++) {
+    install_one(host, root_path, *static_cast<const ovu_manifest_entry *const *>(plan.at(i)));
+  }
+  if (manifest_dirty) {
+    save_manifest_or_exit("Saving file manifest due to completion.");
+  }
+  return OVU_UPDATE_DONE;
+}
+
+// Puts one planned file in place; every file ends in exactly one of the
+// saved, failed-download and failed-save counts.
+void ovu_updater::install_one(const char *host, const char *root_path, const ovu_manifest_entry *entry) {
+  qarn_bounded_string target;
+  append_target_path(target, destination_path, entry->name);
+  qarn_bounded_string message;
+  message.append("Updating file '").append(entry->name).append("'.");
+  say_verbose(message.text());
+  if (target.is_full() || !qarn_recursive_mkdir(target.text(), QARN_DIRECTORY_MODE, nullptr)) {
+    message.assign("Unable to update file '").append(entry->name).append("' - cannot create directory.");
+    say(message.text());
+    stats.failed_save_file_count++;
+    return;
+  }
+  int downloaded = download_file(host, root_path, entry->name);
+  stats.current_download_byte_count += entry->size;
+  message.clear();
+  message.append_format("Received %10.0f / %10.0f bytes.", stats.current_download_byte_count,
+                        stats.expected_download_byte_count);
+  say_verbose(message.text());
+  if (!downloaded) {
+    message.assign("Unable to update file '").append(entry->name).append("' - download failed.");
+    say(message.text());
+    stats.failed_download_file_count++;
+  } else if (put_in_place(entry, target.text())) {
+    manifest.set_entry(entry);
+    stats.successfully_saved_file_count++;
+    manifest_dirty = 1;
+    stats.saved_bytes += entry->size;
+    progress_tick();
+  }
+  if (pause_ms > 0) {
+    qarn_sleep_ms(pause_ms);
+  }
+}
+
+// Replaces the old version at |target| by the downloaded temporary file.
+// Returns 1, or 0 after counting and reporting the failed save.
+int ovu_updater::put_in_place(const ovu_manifest_entry *entry, const char *target) {
+  const char *failure = nullptr;
+  if (qarn_remove(target) != 0 && errno != ENOENT) {
+    failure = "' - cannot remove old version.";
+  } else if (std::rename(temporary_file_name, target) != 0) {
+    failure = "' - cannot write new version.";
+  }
+  if (failure == nullptr) {
+    return 1;
+  }
+  qarn_bounded_string message;
+  message.append("Unable to update file '").append(entry->name).append(failure);
+  say(message.text());
+  stats.failed_save_file_count++;
+  return 0;
+}
+
+int ovu_updater::download_file(const char *host, const char *root_path, const char *name) {
+  qarn_http_downloader downloader;
+  if (!downloader.set_connection(host, OVU_UPDATE_SERVER_PORT, 0)) {
+    return 0;
+  }
+  downloader.progress_callback = on_file_progress;
+  downloader.callback_context = this;
+  qarn_bounded_string request;
+  append_request_path(request, root_path, name);
+  qarn_bounded_string message;
+  message.append("Starting download of file '").append(request.text()).append("'.");
+  say_verbose(message.text());
+  return downloader.download(host, request.text(), temporary_file_name);
+}
+
+void ovu_updater::on_file_progress(void *data, int32_t received, int32_t total) {
+  ovu_updater &self = updater_of(data);
+  if (self.file_progress_callback != nullptr) {
+    self.file_progress_callback(self.callback_data, received, total);
+  }
+  if (received == total) {
+    self.current_file_bytes = 0;
+    return;
+  }
+  self.current_file_bytes = received;
+  self.progress_tick();
+}
+
+void ovu_updater::progress_tick() {
+  int64_t now = qarn_clock_seconds();
+  if (!manifest_dirty) {
+    last_save_time = now;
+  } else if (now > last_save_time + OVU_MANIFEST_SAVE_INTERVAL_S) {
+    save_manifest_or_exit("Saving file manifest.");
+  }
+  stats.downloaded_bytes = stats.current_download_byte_count + current_file_bytes;
+  if (overall_progress_callback != nullptr) {
+    overall_progress_callback(callback_data, stats.downloaded_bytes, stats.expected_download_byte_count);
+  }
+}
+
+// A manifest that cannot be written would make every later run believe
+// files are missing or current when they are not: the process stops here.
+void ovu_updater::save_manifest_or_exit(const char *verbose_message) {
+  say_verbose(verbose_message);
+  if (!manifest.save_file(manifest_file_name)) {
+    say("Error - unable to save manifest file.  Bailing out.");
+    std::exit(OVU_EXIT_MANIFEST_NOT_SAVED);
+  }
+  manifest_dirty = 0;
+  last_save_time = qarn_clock_seconds();
+}

@@ -1,0 +1,237 @@
+#include "updater/file_manifest.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/file_system.h"
+#include "support/bounded_string.h"
+#include "support/diagnostics.h"
+#include "support/file_system.h"
+#include "support/text_scan.h"
+
+namespace {
+
+const char *const HEADER_LINES[] = {
+    "# This is an automatically generated file - do not modify\n",
+    "# It contains a list of the files currently managed by the\n",
+    "# updater.  Changing or deleting it may cause your next\n",
+    "# update to download far more things than it needs.\n",
+    "\n",
+};
+
+// A manifest of many entries is written in a few large writes.
+constexpr size_t SAVE_BUFFER_LEN = 64 * 1024;
+
+void report(const char *text, int32_t category) { qarn_diagnostic(text, category, QARN_MODULE_UPDATER); }
+
+void report_short_hash(const ovu_manifest_entry *entry, size_t hash_len) {
+  qarn_bounded_string message;
+  message.append("Error in ovu_file_manifest::save_file(), file '").append(entry->name);
+  message.append("' had short hash len of ").append_format("%d.\n", static_cast<int>(hash_len));
+  report(message.text(), QARN_DIAG_SHORT_HASH_OR_ELEVATION);
+}
+
+void report_save_failure(const char *path) {
+  qarn_bounded_string message;
+  message.append("Error in ovu_file_manifest::save_file() - unable to save file '").append(path).append("'.");
+  report(message.text(), QARN_DIAG_MANIFEST);
+}
+
+bool file_matches(const char *path, int32_t size) {
+  qarn_file_info info;
+  return qarn_filename_get_file_info(path, &info) && info.is_regular_file &&
+         info.size == static_cast<int64_t>(size);
+}
+
+// A path cut to fit its string names another file; such an entry cannot
+// be one that was installed, so it counts as missing.
+bool entry_file_matches(const char *base_path, const ovu_manifest_entry *entry) {
+  qarn_bounded_string path;
+  if (base_path != nullptr && base_path[0] != '\0') {
+    path.append(base_path).append("/");
+  }
+  path.append(entry->name);
+  return !path.is_full() && file_matches(path.text(), entry->size);
+}
+
+}  // namespace
+
+ovu_file_manifest::~ovu_file_manifest() { clear(); }
+
+void ovu_file_manifest::append(ovu_manifest_entry *entry) {
+  entry->next = nullptr;
+  if (tail_ == nullptr) {
+    head_ = entry;
+  } else {
+    tail_->next = entry;
+  }
+  tail_ = entry;
+  if (!index_.store(entry, entry->name) && index_.lookup(entry->name) != nullptr) {
+    has_duplicates_ = true;
+  }
+}
+
+int32_t ovu_file_manifest::load_file(const char *path) {
+  FILE *file = qarn_fopen(path, "rb");
+  if (file == nullptr) {
+    return -1;
+  }
+  int32_t count = 0;
+  char line[OVU_MANIFEST_LINE_BUFFER_LEN];
+  while (fget_line(file, line, sizeof(line)) > 0) {
+    ovu_manifest_entry *entry = nullptr;
+    if (!parse_manifest_line(OVU_LOCAL_MANIFEST_CONTEXT, line, &entry)) {
+      count = -1;
+      break;
+    }
+    if (entry != nullptr) {
+      append(entry);
+      count++;
+    }
+  }
+  qarn_fclose(file);
+  return count;
+}
+
+int ovu_file_manifest::write_entries(FILE *file) const {
+  for (const char *header : HEADER_LINES) {
+    if (std::fputs(header, file) < 0) {
+      return 0;
+    }
+  }
+  for (const ovu_manifest_entry *entry = head_; entry != nullptr; entry = entry->next) {
+    size_t hash_len = entry->hash != nullptr ? std::strlen(entry->hash) : 0;
+    if (hash_len < static_cast<size_t>(OVU_SHORT_HASH_LEN)) {
+      report_short_hash(entry, hash_len);
+    }
+    if (std::fprintf(file, "%s %10d %s\n", entry->hash != nullptr ? entry->hash : "(null)",
+                     static_cast<int>(entry->size), entry->name) < 0) {
+      return 0;
+    }
+  }
+  return 1;
+}
+
+int ovu_file_manifest::save_file(const char *path) {
+  if (path == nullptr) {
+    report("Error in ovu_file_manifest::save_file(), NULL path.", QARN_DIAG_MISUSE);
+    return 0;
+  }
+  qarn_bounded_string temporary;
+  temporary.append(path).append(OVU_MANIFEST_SAVE_SUFFIX);
+  FILE *file = temporary.is_full() ? nullptr : qarn_fopen(temporary.text(), "wb");
+  if (file == nullptr) {
+    report_save_failure(path);
+    return 0;
+  }
+  char *buffer = static_cast<char *>(std::malloc(SAVE_BUFFER_LEN));
+  if (buffer != nullptr) {
+    std::setvbuf(file, buffer, _IOFBF, SAVE_BUFFER_LEN);
+  }
+  int written = write_entries(file) && platform_flush_file_to_disk(file) == 0;
+  int closed = qarn_fclose(file) == 0;
+  std::free(buffer);
+  if (!written || !closed || platform_replace_file(temporary.text(), path) != 0) {
+    qarn_remove(temporary.text());
+    report_save_failure(path);
+    return 0;
+  }
+  return 1;
+}
+
+ovu_manifest_entry *ovu_file_manifest::find(const char *name) const {
+  return static_cast<ovu_manifest_entry *>(index_.lookup(name));
+}
+
+int ovu_file_manifest::set_entry(const ovu_manifest_entry *entry) {
+  ovu_manifest_entry *known = find(entry->name);
+  if (known != nullptr) {
+    char *hash = nullptr;
+    if (entry->hash != nullptr && (hash = qarn_strdup(entry->hash)) == nullptr) {
+      return 0;
+    }
+    qarn_free_text(&known->hash);
+    known->hash = hash;
+    known->size = entry->size;
+    return 1;
+  }
+  ovu_manifest_entry *added = ovu_new_manifest_entry();
+  if (added == nullptr) {
+    return 0;
+  }
+  added->name = qarn_strdup(entry->name);
+  added->hash = qarn_strdup(entry->hash);
+  added->size = entry->size;
+  if (added->name == nullptr || (entry->hash != nullptr && added->hash == nullptr) ||
+      !index_.store(added, added->name)) {
+    ovu_free_manifest_entry(added);
+    return 0;
+  }
+  added->next = head_;
+  head_ = added;
+  if (tail_ == nullptr) {
+    tail_ = added;
+  }
+  return 1;
+}
+
+// Takes |entry| out of the index if the index holds it. When the loaded
+// file held its name twice, the next entry of that name takes its place,
+// so that find keeps returning the first one still listed.
+void ovu_file_manifest::drop_from_index(ovu_manifest_entry *entry) {
+  if (index_.lookup(entry->name) != entry) {
+    return;
+  }
+  index_.remove(entry->name);
+  if (!has_duplicates_) {
+    return;
+  }
+  for (ovu_manifest_entry *other = head_; other != nullptr; other = other->next) {
+    if (other != entry && std::strcmp(other->name, entry->name) == 0) {
+      index_.store(other, other->name);
+      return;
+    }
+  }
+}
+
+int32_t ovu_file_manifest::prune_missing(const char *base_path) {
+  int32_t kept = 0;
+  ovu_manifest_entry *previous = nullptr;
+  ovu_manifest_entry *entry = head_;
+  while (entry != nullptr) {
+    ovu_manifest_entry *next = entry->next;
+    if (entry_file_matches(base_path, entry)) {
+      kept++;
+      previous = entry;
+    } else {
+      if (previous == nullptr) {
+        head_ = next;
+      } else {
+        previous->next = next;
+      }
+      if (tail_ == entry) {
+        tail_ = previous;
+      }
+      entry->next = nullptr;
+      drop_from_index(entry);
+      ovu_free_manifest_entry(entry);
+    }
+    entry = next;
+  }
+  return kept;
+}
+
+void ovu_file_manifest::clear() {
+  ovu_manifest_entry *entry = head_;
+  while (entry != nullptr) {
+    ovu_manifest_entry *next = entry->next;
+    if (index_.lookup(entry->name) == entry) {
+      index_.remove(entry->name);
+    }
+    ovu_free_manifest_entry(entry);
+    entry = next;
+  }
+  head_ = nullptr;
+  tail_ = nullptr;
+  has_duplicates_ = false;
+}

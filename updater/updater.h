@@ -1,0 +1,126 @@
+// ovu_updater: one update of the installation. It holds the file names and
+// the destination directory, the local manifest and the exclude list, the
+// callbacks through which it reports to its owner, and the statistics of
+// the run. The owner builds one per attempt:
+//
+//   construct; set verbose, callback_data, the callbacks, pause_ms;
+//   set_destination_path; set_temporary_file; load_manifest;
+//   load_exclude_manifest; run once; read stats; destroy.
+//
+// run fetches the remote manifest, plans every file that is new or whose
+// size or hash token changed, and installs the plan (file_installation.cc):
+// each file is downloaded into the temporary file, the old version removed,
+// the new one renamed into place and recorded in the local manifest, which
+// is saved at most every 10 seconds while there are changes, and at the end.
+#ifndef TORVANE_UPDATER_UPDATER_H
+#define TORVANE_UPDATER_UPDATER_H
+
+#include <cstdint>
+
+#include "support/growable_array.h"
+#include "updater/file_manifest.h"
+#include "updater/manifest_entry.h"
+#include "updater/update_stats.h"
+
+// Results of run and install_files.
+enum ovu_update_result : int {
+  OVU_UPDATE_DONE = 0,                 // the run reached its end (see the statistics)
+  OVU_UPDATE_NO_TEMPORARY_FILE = 1,    // no temporary download file name set
+  OVU_UPDATE_NO_DESTINATION = 2,       // no destination path set
+  OVU_UPDATE_NO_MANIFEST_FILE = 3,     // no manifest file name set
+  OVU_UPDATE_FETCH_FAILED = 4,         // the remote manifest could not be fetched
+  OVU_UPDATE_NOT_WRITABLE = 5,         // temporary file or destination not writable
+};
+
+// A loaded manifest longer than this gets a message that the check may take
+// a while.
+constexpr int32_t OVU_MANY_ENTRIES = 100;
+// Seconds between saves of a manifest with unsaved changes.
+constexpr int64_t OVU_MANIFEST_SAVE_INTERVAL_S = 10;
+// Exit code of a process that cannot save its manifest.
+constexpr int OVU_EXIT_MANIFEST_NOT_SAVED = 1;
+
+using ovu_file_progress_function = void (*)(void *data, int32_t received, int32_t total);
+using ovu_overall_progress_function = void (*)(void *data, double done, double expected);
+using ovu_message_function = void (*)(void *data, const char *text);
+using ovu_filter_function = int (*)(const char *name);
+
+class ovu_updater {
+ public:
+  ovu_updater();
+  // Frees the three texts, the manifest and the exclude list.
+  ~ovu_updater();
+  ovu_updater(const ovu_updater &) = delete;
+  ovu_updater &operator=(const ovu_updater &) = delete;
+
+  // set_destination_path keeps a copy of |path| (empty: the current
+  // directory) and creates and proves the directory writable. Returns 1 when
+  // both worked, else 0; the path stays set either way.
+  int set_destination_path(const char *path);
+  // set_temporary_file keeps a copy of |path|, creates its directories and
+  // creates or empties the file. Returns 1 when all of that worked, else 0;
+  // the name stays set either way.
+  int set_temporary_file(const char *path);
+  // load_manifest reads the local manifest at |path| (and keeps the name for
+  // saving), then drops the entries whose files are missing or have another
+  // size under the destination path. Returns 1, or 0 when the file could
+  // not be read.
+  int load_manifest(const char *path);
+  // load_exclude_manifest reads the exclude file at |path|. Returns 1, or 0
+  // when it cannot be opened (the run then excludes nothing).
+  int load_exclude_manifest(const char *path);
+
+  // run fetches |root_path| + "/" + |manifest_name| from |host|, plans and
+  // installs. Returns an ovu_update_result. A manifest that cannot be saved
+  // ends the process with exit code 1.
+  int run(const char *host, const char *root_path, const char *manifest_name);
+  // file_needs_update returns 1 when |remote| is missing from the manifest
+  // or differs in size or hash token, else 0.
+  int file_needs_update(const ovu_manifest_entry *remote);
+  // is_excluded returns 1 when an exclude entry has exactly |remote|'s name.
+  int is_excluded(const ovu_manifest_entry *remote) const;
+
+  // install_files downloads and installs the |plan| (an array of
+  // ovu_manifest_entry pointers, borrowed). Returns OVU_UPDATE_DONE,
+  // OVU_UPDATE_NO_TEMPORARY_FILE, OVU_UPDATE_NO_DESTINATION or
+  // OVU_UPDATE_NOT_WRITABLE.
+  int install_files(const char *host, const char *root_path, const qarn_growable_array &plan);
+  // download_file fetches |root_path| + "/" + |name| into the temporary
+  // file. Returns nonzero when the whole file arrived, else 0.
+  int download_file(const char *host, const char *root_path, const char *name);
+  // on_file_progress is the downloaders' progress callback; |updater| is
+  // the ovu_updater.
+  static void on_file_progress(void *updater, int32_t received, int32_t total);
+  // progress_tick saves a manifest whose changes are older than the save
+  // interval, and reports the overall progress.
+  void progress_tick();
+
+  ovu_manifest_entry *exclude_list = nullptr;  // excluded names, owned
+  ovu_file_manifest manifest;                  // the local manifest
+  char *manifest_file_name = nullptr;          // owned, or null when not set
+  char *temporary_file_name = nullptr;         // owned, or null when not set
+  char *destination_path = nullptr;            // owned; "" is the current directory
+  int manifest_dirty = 0;                      // changes not yet saved
+  int64_t last_save_time = 0;                  // seconds clock at the last save or reset
+  int verbose = 0;                             // nonzero: send the verbose messages too
+  int pause_ms = 0;                            // pause after each file attempt; <= 0: none
+  double current_file_bytes = 0;               // received of the file in progress
+  void *callback_data = nullptr;               // first argument of the first three callbacks
+  ovu_file_progress_function file_progress_callback = nullptr;
+  ovu_overall_progress_function overall_progress_callback = nullptr;
+  ovu_message_function message_callback = nullptr;
+  ovu_filter_function filter_callback = nullptr;  // nonzero keeps a planned file
+  ovu_update_stats stats;
+
+ private:
+  void say(const char *text) const;
+  void say_verbose(const char *text) const;
+  int plan_updates(const ovu_manifest_entry *remote, qarn_growable_array &plan);
+  int is_safe_to_install(const ovu_manifest_entry *remote) const;
+  int prepare_temporary_file() const;
+  void install_one(const char *host, const char *root_path, const ovu_manifest_entry *entry);
+  int put_in_place(const ovu_manifest_entry *entry, const char *target);
+  void save_manifest_or_exit(const char *verbose_message);
+};
+
+#endif
