@@ -1,0 +1,53 @@
+#include "tools/file_digest.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "support/sha256.h"
+
+namespace {
+
+constexpr size_t READ_BLOCK_LEN = 256 * 1024;
+
+}  // namespace
+
+std::string hex_of(const unsigned char *bytes, size_t length) {
+  static const char DIGITS[] = "0123456789abcdef";
+  std::string hex;
+  hex.reserve(2 * length);
+  for (size_t i = 0; i < length; i++) {
+    hex.push_back(DIGITS[bytes[i] >> 4]);
+    hex.push_back(DIGITS[bytes[i] & 0x0f]);
+  }
+  return hex;
+}
+
+bool digest_file(const std::string &path, std::string *hex, uint64_t *size, std::string *why) {
+  std::FILE *file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) {
+    *why = std::string("cannot open it: ") + std::strerror(errno);
+    return false;
+  }
+  std::vector<unsigned char> block(READ_BLOCK_LEN);
+  qarn_sha256_context context;
+  qarn_sha256_init(&context);
+  uint64_t total = 0;
+  size_t n = 0;
+  while ((n = std::fread(block.data(), 1, block.size(), file)) > 0) {
+    qarn_sha256_update(&context, block.data(), n);
+    total += n;
+  }
+  bool failed = std::ferror(file) != 0;
+  std::fclose(file);
+  if (failed) {
+    *why = "cannot read it";
+    return false;
+  }
+  unsigned char digest[QARN_SHA256_DIGEST_LEN];
+  qarn_sha256_final(&context, digest);
+  *hex = hex_of(digest, sizeof(digest));
+  *size = total;
+  return true;
+}

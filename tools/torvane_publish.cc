@@ -1,0 +1,181 @@
+// torvane-publish: turns a directory of game files into what the update
+// server serves. It writes the remote manifest DIR/NAME, one zlib (or gzip)
+// stream that lists every regular file under DIR as
+//
+//   <SHA-256 of the file, 64 lower-case hex digits> <size> <name>
+//
+// in byte-wise order of the names, "/" between directories. Any static
+// HTTP server that serves DIR under the launcher's root path is then an
+// update server.
+//
+// Usage: torvane-publish [--manifest NAME] [--gzip] DIR
+// Exit codes: 0 published, 1 the release was refused or could not be
+// written (no manifest is written then), 2 bad usage.
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/console.h"
+#include "tools/compressed_writer.h"
+#include "tools/file_digest.h"
+#include "tools/release_listing.h"
+
+namespace {
+
+constexpr int EXIT_PUBLISHED = 0;
+constexpr int EXIT_REFUSED = 1;
+constexpr int EXIT_USAGE = 2;
+
+constexpr char DEFAULT_MANIFEST_NAME[] = "manifest.lst.z";
+// The manifest is written under this suffix first, and never listed.
+constexpr char TEMPORARY_SUFFIX[] = ".tmp";
+
+struct publish_options {
+  std::string directory;
+  std::string manifest_name = DEFAULT_MANIFEST_NAME;
+  compression_format format = compression_format::zlib;
+};
+
+// A refused name may hold line feeds and other control characters: the
+// report shows them escaped, so that each refusal stays on one line.
+std::string printable(const std::string &name) {
+  std::string shown;
+  for (unsigned char c : name) {
+    if (c == '\n') {
+      shown += "\\n";
+    } else if (c == '\r') {
+      shown += "\\r";
+    } else if (c == '\t') {
+      shown += "\\t";
+    } else if (c < 0x20 || c == 0x7f) {
+      char escaped[5];
+      std::snprintf(escaped, sizeof(escaped), "\\x%02x", c);
+      shown += escaped;
+    } else {
+      shown.push_back(static_cast<char>(c));
+    }
+  }
+  return shown;
+}
+
+void print_usage() {
+  std::fprintf(stderr,
+               "Usage: torvane-publish [--manifest NAME] [--gzip] DIR\n"
+               "Writes DIR/NAME (default %s), the compressed list of every file under DIR\n"
+               "with its SHA-256 and size, for the update server to serve beside the files.\n",
+               DEFAULT_MANIFEST_NAME);
+}
+
+bool parse_arguments(int argc, char **argv, publish_options *options) {
+  for (int i = 1; i < argc; i++) {
+    std::string argument = argv[i];
+    if (argument == "--manifest" && i + 1 < argc) {
+      options->manifest_name = argv[++i];
+    } else if (argument == "--gzip") {
+      options->format = compression_format::gzip;
+    } else if (!argument.empty() && argument[0] != '-' && options->directory.empty()) {
+      options->directory = argument;
+    } else {
+      return false;
+    }
+  }
+  // The manifest lies in DIR, under a name the launcher can request.
+  return !options->directory.empty() && !options->manifest_name.empty() &&
+         release_name_problem(options->manifest_name, 0).empty();
+}
+
+// Shows which file is being hashed, on one line that each file rewrites.
+class progress_line {
+ public:
+  progress_line() : shown_(platform_stderr_is_terminal() != 0) {}
+  void show(size_t index, size_t count, const std::string &name) {
+    if (shown_) {
+      std::fprintf(stderr, "\r\033[K[%zu/%zu] %s", index + 1, count, name.c_str());
+      std::fflush(stderr);
+    }
+  }
+  void end() {
+    if (shown_) {
+      std::fprintf(stderr, "\r\033[K");
+      std::fflush(stderr);
+    }
+  }
+
+ private:
+  bool shown_;
+};
+
+// Hashes every file and writes its line. A file that changed size since
+// it was listed would be published with the wrong size.
+bool write_manifest_lines(const publish_options &options, const release_listing &listing,
+                          compressed_writer &writer, std::string *why) {
+  progress_line progress;
+  for (size_t i = 0; i < listing.files.size(); i++) {
+    const release_file &file = listing.files[i];
+    progress.show(i, listing.files.size(), file.name);
+    std::string hex;
+    uint64_t size = 0;
+    std::string reason;
+    if (!digest_file(options.directory + "/" + file.name, &hex, &size, &reason)) {
+      progress.end();
+      *why = "'" + file.name + "': " + reason;
+      return false;
+    }
+    if (size != file.size) {
+      progress.end();
+      *why = "'" + file.name + "' changed while it was read";
+      return false;
+    }
+    std::string line = hex + " " + std::to_string(size) + " " + file.name + "\n";
+    if (!writer.write(line.data(), line.size(), why)) {
+      progress.end();
+      return false;
+    }
+  }
+  progress.end();
+  return true;
+}
+
+int publish(const publish_options &options) {
+  const std::string temporary_name = options.manifest_name + TEMPORARY_SUFFIX;
+  release_listing listing = list_release(options.directory, {options.manifest_name, temporary_name});
+  if (!listing.error.empty()) {
+    std::fprintf(stderr, "torvane-publish: %s\n", listing.error.c_str());
+    return EXIT_REFUSED;
+  }
+  if (!listing.problems.empty()) {
+    for (const release_problem &problem : listing.problems) {
+      std::fprintf(stderr, "torvane-publish: cannot publish '%s': %s\n", printable(problem.name).c_str(),
+                   problem.reason.c_str());
+    }
+    std::fprintf(stderr, "torvane-publish: release refused, no manifest written\n");
+    return EXIT_REFUSED;
+  }
+  compressed_writer writer;
+  std::string why;
+  const std::string manifest_path = options.directory + "/" + options.manifest_name;
+  if (!writer.open(options.directory + "/" + temporary_name, options.format, &why) ||
+      !write_manifest_lines(options, listing, writer, &why) || !writer.finish(manifest_path, &why)) {
+    std::fprintf(stderr, "torvane-publish: %s; no manifest written\n", why.c_str());
+    return EXIT_REFUSED;
+  }
+  uint64_t bytes = 0;
+  for (const release_file &file : listing.files) {
+    bytes += file.size;
+  }
+  std::printf("torvane-publish: %zu files, %llu bytes, listed in %s\n", listing.files.size(),
+              static_cast<unsigned long long>(bytes), manifest_path.c_str());
+  return EXIT_PUBLISHED;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  publish_options options;
+  if (!parse_arguments(argc, argv, &options)) {
+    print_usage();
+    return EXIT_USAGE;
+  }
+  return publish(options);
+}
