@@ -1,0 +1,306 @@
+// The local manifest: loading, the saved bytes, the name index, pruning
+// against real files, and saving that never leaves a broken file behind.
+#include "updater/file_manifest.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/common/diagnostic_capture.h"
+#include "tests/common/file_contents.h"
+#include "tests/common/scratch_directory.h"
+
+namespace {
+
+const char HEADER[] =
+    "# This is an automatically generated file - do not modify\n"
+    "# It contains a list of the files currently managed by the\n"
+    "# updater.  Changing or deleting it may cause your next\n"
+    "# update to download far more things than it needs.\n"
+    "\n";
+
+const char HASH_A[] = "0123456789abcdef0123456789abcdef";
+const char HASH_B[] = "fedcba9876543210fedcba9876543210";
+
+struct listed {
+  std::string name;
+  std::string hash;
+  int32_t size;
+  bool operator==(const listed &other) const {
+    return name == other.name && hash == other.hash && size == other.size;
+  }
+};
+
+std::ostream &operator<<(std::ostream &out, const listed &l) {
+  return out << "{" << l.name << ", " << l.hash << ", " << l.size << "}";
+}
+
+std::vector<listed> entries_of(const ovu_file_manifest &manifest) {
+  std::vector<listed> out;
+  for (const ovu_manifest_entry *e = manifest.first(); e != nullptr; e = e->next) {
+    out.push_back({e->name, e->hash != nullptr ? e->hash : "(null)", e->size});
+  }
+  return out;
+}
+
+ovu_manifest_entry remote_entry(const char *name, const char *hash, int32_t size) {
+  return ovu_manifest_entry{const_cast<char *>(name), const_cast<char *>(hash), size, nullptr};
+}
+
+class file_manifest_test : public diagnostic_capture_test {
+ protected:
+  scratch_directory dir;
+};
+
+TEST_F(file_manifest_test, a_header_only_file_loads_as_no_entries_and_saves_as_the_header) {
+  std::string path = dir.write_file("m.lst", HEADER);
+  ovu_file_manifest manifest;
+  EXPECT_EQ(manifest.load_file(path.c_str()), 0);
+  std::string saved = dir.file("saved.lst");
+  EXPECT_EQ(manifest.save_file(saved.c_str()), 1);
+  EXPECT_EQ(read_file(saved), HEADER);
+}
+
+TEST_F(file_manifest_test, saves_each_entry_with_its_size_right_aligned_in_ten_columns) {
+  std::string path = dir.write_file("m.lst", std::string(HEADER) + HASH_A + " 42 readme.txt\n" + HASH_B +
+                                                 " 1234567890 dir/big file.dat \n" + HASH_A + " -5 neg\n");
+  ovu_file_manifest manifest;
+  EXPECT_EQ(manifest.load_file(path.c_str()), 3);
+  std::string saved = dir.file("saved.lst");
+  ASSERT_EQ(manifest.save_file(saved.c_str()), 1);
+  EXPECT_EQ(read_file(saved), std::string(HEADER) + HASH_A + "         42 readme.txt\n" + HASH_B +
+                                  " 1234567890 dir/big file.dat \n" + HASH_A + "         -5 neg\n");
+}
+
+TEST_F(file_manifest_test, reads_any_mix_of_comments_empty_lines_and_line_ends) {
+  std::string content = std::string("\n# comment\r\n   \t# indented\n") + HASH_A + " 1 a\r\n" + "\n" + HASH_B +
+                        " 2 b" + std::string(1, '\0') + HASH_A + " 3 c";
+  std::string path = dir.write_file("m.lst", content);
+  ovu_file_manifest manifest;
+  EXPECT_EQ(manifest.load_file(path.c_str()), 3);
+  EXPECT_EQ(entries_of(manifest), (std::vector<listed>{{"a", HASH_A, 1}, {"b", HASH_B, 2}, {"c", HASH_A, 3}}));
+}
+
+TEST_F(file_manifest_test, cuts_a_line_longer_than_1023_characters) {
+  std::string long_name(2000, 'n');
+  std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 1 " + long_name + "\n" + HASH_B + " 2 b\n");
+  ovu_file_manifest manifest;
+  start_capture();
+  EXPECT_EQ(manifest.load_file(path.c_str()), 2);
+  std::string reports = stop_capture();
+  EXPECT_NE(reports.find("Warning in fget_line(), string overflow."), std::string::npos);
+  std::vector<listed> entries = entries_of(manifest);
+  ASSERT_EQ(entries.size(), 2u);
+  EXPECT_EQ(entries[0].name.size(), 1023u - std::string(HASH_A).size() - 3);
+  EXPECT_EQ(entries[1], (listed{"b", HASH_B, 2}));
+}
+
+TEST_F(file_manifest_test, load_fails_for_a_missing_file_and_stops_at_a_syntax_error) {
+  ovu_file_manifest missing;
+  EXPECT_EQ(missing.load_file(dir.file("absent.lst").c_str()), -1);
+
+  std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 1 a\nnot a line\n" + HASH_B + " 2 b\n");
+  ovu_file_manifest manifest;
+  start_capture();
+  EXPECT_EQ(manifest.load_file(path.c_str()), -1);
+  EXPECT_EQ(stop_capture(), "Syntax error in file manifest - bad or missing hash field for line:\nnot a line\n");
+  EXPECT_EQ(entries_of(manifest), (std::vector<listed>{{"a", HASH_A, 1}}));
+}
+
+TEST_F(file_manifest_test, a_name_listed_twice_stays_twice_and_find_returns_the_first) {
+  std::string content = std::string(HASH_A) + " 1 same\n" + HASH_B + " 2 same\n";
+  std::string path = dir.write_file("m.lst", content);
+  ovu_file_manifest manifest;
+  start_capture();
+  EXPECT_EQ(manifest.load_file(path.c_str()), 2);
+  std::string reports = stop_capture();
+  EXPECT_NE(reports.find("attempt to store duplicate thing at key 'same'"), std::string::npos) << reports;
+  ASSERT_NE(manifest.find("same"), nullptr);
+  EXPECT_EQ(manifest.find("same")->size, 1);
+  std::string saved = dir.file("saved.lst");
+  ASSERT_EQ(manifest.save_file(saved.c_str()), 1);
+  EXPECT_EQ(read_file(saved), std::string(HEADER) + HASH_A + "          1 same\n" + HASH_B + "          2 same\n");
+}
+
+TEST_F(file_manifest_test, find_compares_names_exactly) {
+  std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 1 Dir/File.txt\n");
+  ovu_file_manifest manifest;
+  ASSERT_EQ(manifest.load_file(path.c_str()), 1);
+  EXPECT_NE(manifest.find("Dir/File.txt"), nullptr);
+  EXPECT_EQ(manifest.find("dir/file.txt"), nullptr);
+  EXPECT_EQ(manifest.find("Dir/File.txt "), nullptr);
+  EXPECT_EQ(manifest.find("Dir"), nullptr);
+}
+
+TEST_F(file_manifest_test, set_entry_puts_a_new_file_first_and_updates_a_known_one_in_place) {
+  std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 1 a\n" + HASH_A + " 2 b\n");
+  ovu_file_manifest manifest;
+  ASSERT_EQ(manifest.load_file(path.c_str()), 2);
+  ovu_manifest_entry changed = remote_entry("b", HASH_B, 20);
+  ovu_manifest_entry added = remote_entry("new/file", HASH_B, 3);
+  ovu_manifest_entry newest = remote_entry("newest", HASH_A, 4);
+  EXPECT_EQ(manifest.set_entry(&changed), 1);
+  EXPECT_EQ(manifest.set_entry(&added), 1);
+  EXPECT_EQ(manifest.set_entry(&newest), 1);
+  EXPECT_EQ(entries_of(manifest), (std::vector<listed>{{"newest", HASH_A, 4},
+                                                       {"new/file", HASH_B, 3},
+                                                       {"a", HASH_A, 1},
+                                                       {"b", HASH_B, 20}}));
+  EXPECT_EQ(manifest.find("new/file")->size, 3);
+  // The manifest keeps copies: the remote entries may go away.
+  EXPECT_NE(manifest.find("newest")->name, newest.name);
+  std::string saved = dir.file("saved.lst");
+  ASSERT_EQ(manifest.save_file(saved.c_str()), 1);
+  EXPECT_EQ(read_file(saved), std::string(HEADER) + HASH_A + "          4 newest\n" + HASH_B +
+                                  "          3 new/file\n" + HASH_A + "          1 a\n" + HASH_B + "         20 b\n");
+}
+
+TEST_F(file_manifest_test, set_entry_of_an_empty_manifest_becomes_its_only_line) {
+  ovu_file_manifest manifest;
+  ovu_manifest_entry added = remote_entry("only", HASH_B, 9);
+  ASSERT_EQ(manifest.set_entry(&added), 1);
+  std::string saved = dir.file("saved.lst");
+  ASSERT_EQ(manifest.save_file(saved.c_str()), 1);
+  EXPECT_EQ(read_file(saved), std::string(HEADER) + HASH_B + "          9 only\n");
+}
+
+TEST_F(file_manifest_test, saving_reports_a_short_hash_and_writes_the_line_anyway) {
+  std::string path = dir.write_file("m.lst", "a1b2c3d4e5 42 readme.txt\n0123456789abcdef0123 1 exact20\n");
+  ovu_file_manifest manifest;
+  ASSERT_EQ(manifest.load_file(path.c_str()), 2);
+  std::string saved = dir.file("saved.lst");
+  start_capture();
+  ASSERT_EQ(manifest.save_file(saved.c_str()), 1);
+  EXPECT_EQ(stop_capture(),
+            "Error in ovu_file_manifest::save_file(), file 'readme.txt' had short hash len of 10.\n\n");
+  EXPECT_EQ(read_file(saved), std::string(HEADER) + "a1b2c3d4e5         42 readme.txt\n" +
+                                  "0123456789abcdef0123          1 exact20\n");
+}
+
+TEST_F(file_manifest_test, saving_replaces_an_existing_manifest_and_leaves_no_temporary_file) {
+  std::string path = dir.write_file("m.lst", std::string(HEADER) + HASH_A + "          1 old\n" +
+                                                 std::string(5000, '#') + "\n");
+  ovu_file_manifest manifest;
+  ovu_manifest_entry added = remote_entry("new", HASH_B, 2);
+  ASSERT_EQ(manifest.set_entry(&added), 1);
+  ASSERT_EQ(manifest.save_file(path.c_str()), 1);
+  EXPECT_EQ(read_file(path), std::string(HEADER) + HASH_B + "          2 new\n");
+  EXPECT_FALSE(dir.exists("m.lst.tmp"));
+}
+
+// Each way a save can fail leaves the old manifest byte for byte.
+TEST_F(file_manifest_test, a_failed_save_reports_and_leaves_the_old_manifest_intact) {
+  const std::string old_content = std::string(HEADER) + HASH_A + "          1 old\n";
+  ovu_file_manifest manifest;
+  ovu_manifest_entry added = remote_entry("new", HASH_B, 2);
+  ASSERT_EQ(manifest.set_entry(&added), 1);
+
+  // The temporary name is taken by a directory: nothing can be written.
+  std::string blocked = dir.write_file("blocked.lst", old_content);
+  std::filesystem::create_directory(dir.file("blocked.lst.tmp"));
+  start_capture();
+  EXPECT_EQ(manifest.save_file(blocked.c_str()), 0);
+  EXPECT_EQ(stop_capture(), "Error in ovu_file_manifest::save_file() - unable to save file '" + blocked + "'.\n");
+  EXPECT_EQ(read_file(blocked), old_content);
+
+  // The manifest's own name is a directory: the replacement fails, and
+  // the temporary file goes again.
+  std::string directory = dir.file("dir.lst");
+  std::filesystem::create_directory(directory);
+  start_capture();
+  EXPECT_EQ(manifest.save_file(directory.c_str()), 0);
+  EXPECT_EQ(stop_capture(), "Error in ovu_file_manifest::save_file() - unable to save file '" + directory + "'.\n");
+  EXPECT_TRUE(std::filesystem::is_directory(directory));
+  EXPECT_FALSE(dir.exists("dir.lst.tmp"));
+
+  // The directory does not exist.
+  std::string nowhere = dir.file("no/such/dir/m.lst");
+  start_capture();
+  EXPECT_EQ(manifest.save_file(nowhere.c_str()), 0);
+  stop_capture();
+}
+
+class prune_test : public file_manifest_test {
+ protected:
+  // A manifest of four files, each recorded with 10 bytes.
+  void load_four() {
+    std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 10 kept.txt\n" + HASH_A + " 10 sub/kept.txt\n" +
+                                                   HASH_A + " 10 missing.txt\n" + HASH_A + " 10 longer.txt\n" +
+                                                   HASH_A + " 10 now_a_dir\n");
+    ASSERT_EQ(manifest.load_file(path.c_str()), 5);
+    dir.write_filled_file("kept.txt", 10);
+    std::filesystem::create_directory(dir.file("sub"));
+    dir.write_filled_file("sub/kept.txt", 10);
+    dir.write_filled_file("longer.txt", 11);
+    std::filesystem::create_directory(dir.file("now_a_dir"));
+  }
+  ovu_file_manifest manifest;
+};
+
+TEST_F(prune_test, drops_missing_files_directories_and_other_sizes) {
+  load_four();
+  EXPECT_EQ(manifest.prune_missing(dir.path().string().c_str()), 2);
+  EXPECT_EQ(entries_of(manifest), (std::vector<listed>{{"kept.txt", HASH_A, 10}, {"sub/kept.txt", HASH_A, 10}}));
+  EXPECT_EQ(manifest.find("missing.txt"), nullptr);
+  EXPECT_EQ(manifest.find("longer.txt"), nullptr);
+  EXPECT_NE(manifest.find("sub/kept.txt"), nullptr);
+  // Nothing on disk changed.
+  EXPECT_TRUE(dir.exists("longer.txt"));
+  EXPECT_TRUE(dir.exists("now_a_dir"));
+}
+
+TEST_F(prune_test, an_empty_base_path_checks_names_from_the_current_directory) {
+  load_four();
+  std::filesystem::path previous = std::filesystem::current_path();
+  std::filesystem::current_path(dir.path());
+  int32_t kept = manifest.prune_missing("");
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(kept, 2);
+  EXPECT_EQ(entries_of(manifest), (std::vector<listed>{{"kept.txt", HASH_A, 10}, {"sub/kept.txt", HASH_A, 10}}));
+}
+
+TEST_F(prune_test, a_pruned_manifest_saves_and_grows_again) {
+  load_four();
+  manifest.prune_missing(dir.path().string().c_str());
+  ovu_manifest_entry added = remote_entry("missing.txt", HASH_B, 3);
+  ASSERT_EQ(manifest.set_entry(&added), 1);
+  std::string saved = dir.file("saved.lst");
+  ASSERT_EQ(manifest.save_file(saved.c_str()), 1);
+  EXPECT_EQ(read_file(saved), std::string(HEADER) + HASH_B + "          3 missing.txt\n" + HASH_A +
+                                  "         10 kept.txt\n" + HASH_A + "         10 sub/kept.txt\n");
+}
+
+TEST_F(prune_test, a_negative_size_never_matches) {
+  std::string path = dir.write_file("m.lst", std::string(HASH_A) + " -1 empty\n");
+  ASSERT_EQ(manifest.load_file(path.c_str()), 1);
+  dir.write_file("empty", "");
+  EXPECT_EQ(manifest.prune_missing(dir.path().string().c_str()), 0);
+}
+
+// When the first of two lines with one name is pruned, find answers with
+// the second, which is still listed.
+TEST_F(prune_test, pruning_the_first_of_a_duplicate_name_keeps_the_second_findable) {
+  std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 10 twice\n" + HASH_B + " 11 twice\n");
+  start_capture();
+  ASSERT_EQ(manifest.load_file(path.c_str()), 2);
+  stop_capture();
+  dir.write_filled_file("twice", 11);
+  EXPECT_EQ(manifest.prune_missing(dir.path().string().c_str()), 1);
+  ASSERT_NE(manifest.find("twice"), nullptr);
+  EXPECT_EQ(manifest.find("twice")->size, 11);
+}
+
+TEST_F(file_manifest_test, clear_empties_the_list_and_the_index) {
+  std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 1 a\n" + HASH_A + " 2 b\n");
+  ovu_file_manifest manifest;
+  ASSERT_EQ(manifest.load_file(path.c_str()), 2);
+  manifest.clear();
+  EXPECT_EQ(manifest.first(), nullptr);
+  EXPECT_EQ(manifest.find("a"), nullptr);
+  EXPECT_EQ(manifest.load_file(path.c_str()), 2);
+  EXPECT_NE(manifest.find("b"), nullptr);
+}
+
+}  // namespace
