@@ -62,13 +62,22 @@ int ovu_updater::install_files(const char *host, const char *root_path, const qa
     stats.expected_download_byte_count += entry->size;
   }
   stats.expected_download_file_count = plan.count;
+  // The manifest stops vouching for the old version of every planned file
+  // before any of them is replaced. Otherwise a process ended between a
+  // rename and the next save would leave the new bytes recorded as the old
+  // version, which a server that goes back to that release would never
+  // repair.
+  if (manifest.forget_entries(plan) > 0) {
+    save_manifest_or_exit();
+  }
   last_save_time = qarn_clock_seconds();
   manifest_dirty = 0;
   for (int32_t i = 0; i < plan.count; i++) {
     install_one(host, root_path, *static_cast<const ovu_manifest_entry *const *>(plan.at(i)));
   }
   if (manifest_dirty) {
-    save_manifest_or_exit("Saving file manifest due to completion.");
+    say_verbose("Saving file manifest due to completion.");
+    save_manifest_or_exit();
   }
   return OVU_UPDATE_DONE;
 }
@@ -161,7 +170,8 @@ void ovu_updater::progress_tick() {
   if (!manifest_dirty) {
     last_save_time = now;
   } else if (now > last_save_time + OVU_MANIFEST_SAVE_INTERVAL_S) {
-    save_manifest_or_exit("Saving file manifest.");
+    say_verbose("Saving file manifest.");
+    save_manifest_or_exit();
   }
   stats.downloaded_bytes = stats.current_download_byte_count + current_file_bytes;
   if (overall_progress_callback != nullptr) {
@@ -171,8 +181,7 @@ void ovu_updater::progress_tick() {
 
 // A manifest that cannot be written would make every later run believe
 // files are missing or current when they are not: the process stops here.
-void ovu_updater::save_manifest_or_exit(const char *verbose_message) {
-  say_verbose(verbose_message);
+void ovu_updater::save_manifest_or_exit() {
   if (!manifest.save_file(manifest_file_name)) {
     say("Error - unable to save manifest file.  Bailing out.");
     std::exit(OVU_EXIT_MANIFEST_NOT_SAVED);

@@ -194,6 +194,47 @@ void ovu_file_manifest::drop_from_index(ovu_manifest_entry *entry) {
   }
 }
 
+// Takes |entry|, which follows |previous| (null: the head), out of the
+// list and the index and frees it.
+void ovu_file_manifest::unlink(ovu_manifest_entry *previous, ovu_manifest_entry *entry) {
+  if (previous == nullptr) {
+    head_ = entry->next;
+  } else {
+    previous->next = entry->next;
+  }
+  if (tail_ == entry) {
+    tail_ = previous;
+  }
+  entry->next = nullptr;
+  drop_from_index(entry);
+  ovu_free_manifest_entry(entry);
+}
+
+int32_t ovu_file_manifest::forget_entries(const qarn_growable_array &plan) {
+  qarn_void_pointer_map planned;
+  for (int32_t i = 0; i < plan.count; i++) {
+    ovu_manifest_entry *entry = *static_cast<ovu_manifest_entry *const *>(plan.at(i));
+    // A name the server listed twice is stored once.
+    if (planned.lookup(entry->name) == nullptr && !planned.store(entry, entry->name)) {
+      return -1;
+    }
+  }
+  int32_t removed = 0;
+  ovu_manifest_entry *previous = nullptr;
+  ovu_manifest_entry *entry = head_;
+  while (entry != nullptr) {
+    ovu_manifest_entry *next = entry->next;
+    if (planned.lookup(entry->name) != nullptr) {
+      unlink(previous, entry);
+      removed++;
+    } else {
+      previous = entry;
+    }
+    entry = next;
+  }
+  return removed;
+}
+
 int32_t ovu_file_manifest::prune_missing(const char *base_path) {
   int32_t kept = 0;
   ovu_manifest_entry *previous = nullptr;
@@ -204,17 +245,7 @@ int32_t ovu_file_manifest::prune_missing(const char *base_path) {
       kept++;
       previous = entry;
     } else {
-      if (previous == nullptr) {
-        head_ = next;
-      } else {
-        previous->next = next;
-      }
-      if (tail_ == entry) {
-        tail_ = previous;
-      }
-      entry->next = nullptr;
-      drop_from_index(entry);
-      ovu_free_manifest_entry(entry);
+      unlink(previous, entry);
     }
     entry = next;
   }

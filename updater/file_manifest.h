@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "support/growable_array.h"
 #include "support/pointer_map.h"
 #include "updater/manifest_entry.h"
 
@@ -60,6 +61,11 @@ class ovu_file_manifest {
   // (the manifest is then unchanged).
   int set_entry(const ovu_manifest_entry *entry);
 
+  // forget_entries drops every entry that has the name of one of the
+  // |plan|'s entries (an array of ovu_manifest_entry pointers). Returns the
+  // number dropped, or -1 when memory is exhausted (nothing is dropped).
+  int32_t forget_entries(const qarn_growable_array &plan);
+
   // prune_missing drops every entry whose file, |base_path| + "/" + name
   // (name alone for a null or empty |base_path|), is missing, is not a
   // regular file, or has another size than recorded. Nothing on disk
@@ -75,6 +81,7 @@ class ovu_file_manifest {
 
  private:
   void append(ovu_manifest_entry *entry);
+  void unlink(ovu_manifest_entry *previous, ovu_manifest_entry *entry);
   void drop_from_index(ovu_manifest_entry *entry);
   int write_entries(FILE *file) const;
 

@@ -132,9 +132,13 @@ int http_fetch_remote_manifest_data::inflate_block(const char *data, int32_t len
 
 int http_fetch_remote_manifest_data::take_output(const char *text, int32_t length) {
   inflated_len_ += length;
-  if (inflated_len_ > OVU_MAX_INFLATED_MANIFEST_LEN) {
-    report("Error in http_fetch_remote_manifest_data::download_data_callback(), manifest inflates to more than "
-           "1073741824 bytes, aborting.");
+  if (inflated_len_ > max_inflated_len) {
+    qarn_bounded_string message;
+    message.append_format(
+        "Error in http_fetch_remote_manifest_data::download_data_callback(), manifest inflates to more than %.0f "
+        "bytes, aborting.",
+        static_cast<double>(max_inflated_len));
+    report(message.text());
     return 0;
   }
   return split_lines(this, text, length);

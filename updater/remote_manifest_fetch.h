@@ -72,6 +72,8 @@ class http_fetch_remote_manifest_data {
   z_stream stream;                     // inflate state of the current fetch
   void *progress_data = nullptr;       // first argument of progress_forward
   ovu_fetch_progress_function progress_forward = nullptr;
+  // The inflated text may not grow beyond this many bytes.
+  int64_t max_inflated_len = OVU_MAX_INFLATED_MANIFEST_LEN;
 
  private:
   int inflate_block(const char *data, int32_t length);

@@ -120,7 +120,7 @@ class ovu_updater {
   int prepare_temporary_file() const;
   void install_one(const char *host, const char *root_path, const ovu_manifest_entry *entry);
   int put_in_place(const ovu_manifest_entry *entry, const char *target);
-  void save_manifest_or_exit(const char *verbose_message);
+  void save_manifest_or_exit();
 };
 
 #endif

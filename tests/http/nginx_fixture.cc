@@ -107,9 +107,11 @@ std::string nginx_server::put_file(const std::string &relative, const std::strin
 
 #ifdef _WIN32
 
+std::string nginx_server::access_log() const { return ""; }
+
 bool nginx_server::installed() { return false; }
 
-bool nginx_server::start(std::string *why) {
+bool nginx_server::start(std::string *why, int) {
   *why = "nginx runs only on the POSIX build";
   return false;
 }
@@ -124,6 +126,8 @@ bool nginx_server::start_on(int, std::string *) { return false; }
 
 bool nginx_server::installed() { return access(kNginxProgram, X_OK) == 0; }
 
+std::string nginx_server::access_log() const { return read_text(directory_ + "/access.log"); }
+
 nginx_server::~nginx_server() {
   stop();
   if (!directory_.empty()) {
@@ -132,18 +136,23 @@ nginx_server::~nginx_server() {
   }
 }
 
-bool nginx_server::start(std::string *why) {
+bool nginx_server::start(std::string *why, int port) {
   if (!installed()) {
     *why = std::string(kNginxProgram) + " is not installed";
     return false;
   }
-  std::string pattern = (std::filesystem::temp_directory_path() / "torvane_nginx_XXXXXX").string();
-  if (mkdtemp(&pattern[0]) == nullptr) {
-    *why = "cannot make a temporary directory";
-    return false;
+  if (directory_.empty()) {
+    std::string pattern = (std::filesystem::temp_directory_path() / "torvane_nginx_XXXXXX").string();
+    if (mkdtemp(&pattern[0]) == nullptr) {
+      *why = "cannot make a temporary directory";
+      return false;
+    }
+    directory_ = pattern;
+    std::filesystem::create_directories(directory_ + "/docroot");
   }
-  directory_ = pattern;
-  std::filesystem::create_directories(directory_ + "/docroot");
+  if (port != 0) {
+    return start_on(port, why);
+  }
   for (int attempt = 0; attempt < kStartAttempts; attempt++) {
     if (start_on(unused_loopback_port(), why)) {
       return true;

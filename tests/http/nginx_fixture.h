@@ -22,11 +22,13 @@ class nginx_server {
   // installed tells whether this host can run nginx at all.
   static bool installed();
 
-  // start makes the directory, writes the configuration, starts nginx on a
-  // free loopback port and waits until the port answers. Under |/chunked/|
-  // nginx sends bodies with chunked framing. Returns true when nginx
-  // answers; else false with the reason (and nginx's error log) in |*why|.
-  bool start(std::string *why);
+  // start makes the directory, writes the configuration, starts nginx on
+  // |port| of 127.0.0.1 (0: a free port) and waits until the port answers.
+  // Under |/chunked/| nginx sends bodies with chunked framing. Returns true
+  // when nginx answers; else false with the reason (and nginx's error log)
+  // in |*why|. A stopped server may be started again on the same
+  // directory.
+  bool start(std::string *why, int port = 0);
   // stop ends nginx and waits for it.
   void stop();
 
@@ -35,6 +37,10 @@ class nginx_server {
   // directories are created) and returns its full path.
   std::string put_file(const std::string &relative, const std::string &bytes) const;
   const std::string &directory() const { return directory_; }
+  // docroot returns the directory that nginx serves as "/".
+  std::string docroot() const { return directory_ + "/docroot"; }
+  // access_log returns what nginx has logged of the requests so far.
+  std::string access_log() const;
 
  private:
   bool start_on(int port, std::string *why);

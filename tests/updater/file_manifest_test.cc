@@ -292,6 +292,36 @@ TEST_F(prune_test, pruning_the_first_of_a_duplicate_name_keeps_the_second_findab
   EXPECT_EQ(manifest.find("twice")->size, 11);
 }
 
+TEST_F(file_manifest_test, forget_entries_drops_every_line_of_each_planned_name) {
+  std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 1 keep\n" + HASH_A + " 2 twice\n" + HASH_A +
+                                                 " 3 gone\n" + HASH_B + " 4 twice\n" + HASH_A + " 5 last\n");
+  ovu_file_manifest manifest;
+  start_capture();
+  ASSERT_EQ(manifest.load_file(path.c_str()), 5);
+  stop_capture();
+  ovu_manifest_entry planned[] = {remote_entry("twice", HASH_B, 9), remote_entry("gone", HASH_B, 9),
+                                  remote_entry("not_installed", HASH_B, 9), remote_entry("last", HASH_B, 9),
+                                  remote_entry("twice", HASH_B, 9)};
+  qarn_growable_array plan;
+  plan.init(sizeof(ovu_manifest_entry *));
+  for (ovu_manifest_entry &entry : planned) {
+    ovu_manifest_entry *pointer = &entry;
+    ASSERT_EQ(plan.append(&pointer), 1);
+  }
+  start_capture();
+  EXPECT_EQ(manifest.forget_entries(plan), 4);
+  EXPECT_EQ(stop_capture(), "");
+  plan.release();
+  EXPECT_EQ(entries_of(manifest), (std::vector<listed>{{"keep", HASH_A, 1}}));
+  EXPECT_EQ(manifest.find("twice"), nullptr);
+  EXPECT_EQ(manifest.find("last"), nullptr);
+  // The tail moved with the removal: a set entry still goes first, and the
+  // list stays whole.
+  ovu_manifest_entry added = remote_entry("new", HASH_B, 7);
+  ASSERT_EQ(manifest.set_entry(&added), 1);
+  EXPECT_EQ(entries_of(manifest), (std::vector<listed>{{"new", HASH_B, 7}, {"keep", HASH_A, 1}}));
+}
+
 TEST_F(file_manifest_test, clear_empties_the_list_and_the_index) {
   std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 1 a\n" + HASH_A + " 2 b\n");
   ovu_file_manifest manifest;

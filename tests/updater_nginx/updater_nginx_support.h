@@ -1,0 +1,96 @@
+// Shared set-up of the updater's end-to-end tests: one nginx on
+// 127.0.0.1:80 for the whole test program, releases published into its
+// document root with the real torvane-publish, and fresh installations.
+#ifndef TORVANE_TESTS_UPDATER_NGINX_UPDATER_NGINX_SUPPORT_H
+#define TORVANE_TESTS_UPDATER_NGINX_UPDATER_NGINX_SUPPORT_H
+
+#include <gtest/gtest.h>
+#include <zlib.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "tests/common/diagnostic_capture.h"
+#include "tests/common/file_contents.h"
+#include "tests/common/scratch_directory.h"
+#include "tests/http/nginx_fixture.h"
+#include "updater/updater.h"
+
+constexpr int UPDATE_PORT = 80;
+constexpr char UPDATE_HOST[] = "127.0.0.1";
+constexpr char MANIFEST_NAME[] = "manifest.lst.z";
+
+constexpr char MANIFEST_HEADER[] =
+    "# This is an automatically generated file - do not modify\n"
+    "# It contains a list of the files currently managed by the\n"
+    "# updater.  Changing or deleting it may cause your next\n"
+    "# update to download far more things than it needs.\n"
+    "\n";
+
+// name -> bytes of a release or an installation.
+using file_tree = std::map<std::string, std::string>;
+
+// The nginx of the test program, started on port 80 on first use.
+nginx_server &update_server();
+
+// publish_release writes |files| into the document root under |root| (a
+// path like "/rel"), replacing what was there, and runs torvane-publish on
+// it with |options|. Returns torvane-publish's exit code.
+int publish_release(const std::string &root, const file_tree &files, const std::string &options = "");
+
+// serve_manifest_text puts a hand-made manifest |text|, compressed with
+// zlib, at |root| + "/" + MANIFEST_NAME.
+void serve_manifest_text(const std::string &root, const std::string &text);
+
+// zlib_compress returns |text| as one zlib stream (gzip with |gzip|).
+std::string zlib_compress(const std::string &text, bool gzip = false);
+
+// files_under returns every regular file below |directory| with its bytes,
+// leaving out |skipped| names.
+file_tree files_under(const std::filesystem::path &directory, const std::vector<std::string> &skipped = {});
+
+// requests_for counts the GET requests for |path| in nginx's access log.
+int requests_for(const std::string &path);
+
+// A fresh installation: an empty directory with the header-only manifest.
+class installation {
+ public:
+  installation();
+  std::string path() const { return dir_.path().string(); }
+  std::string file(const std::string &name) const { return dir_.file(name); }
+  std::string manifest_path() const { return dir_.file("update_manifest.lst"); }
+  file_tree game_files() const;
+  const scratch_directory &dir() const { return dir_; }
+
+ private:
+  scratch_directory dir_;
+};
+
+// What one update did.
+struct update_outcome {
+  int result = -1;
+  std::vector<std::string> messages;
+  ovu_update_stats stats{};
+};
+
+struct update_settings {
+  bool verbose = false;
+  std::string exclude;  // contents of an exclude file; none when empty
+  std::string destination;  // default: the installation
+};
+
+// run_update runs one ovu_updater against the server's |root| into
+// |install|, configured as the launcher configures it.
+update_outcome run_update(const installation &install, const std::string &root,
+                          const update_settings &settings = update_settings());
+
+// Fails the running test when nginx cannot be had.
+class updater_nginx_test : public diagnostic_capture_test {
+ protected:
+  void SetUp() override;
+};
+
+#endif
