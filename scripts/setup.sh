@@ -13,7 +13,7 @@ native_packages=(
   build-essential cmake g++ clang libclang-rt-14-dev
   googletest libgtest-dev
   zlib1g-dev android-libboringssl-dev
-  nginx-light curl wget openssl python3
+  nginx-light curl wget rsync openssl python3
   iproute2 util-linux procps time
 )
 windows_packages=(
@@ -31,12 +31,24 @@ for p in "${native_packages[@]}" "${windows_packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
 
+# The tests and the demo start their own nginx in their own namespaces; a
+# package installed here must not start the system's service on the way.
+# invoke-rc.d asks policy-rc.d, and 101 means "not now". A policy the
+# machine already has is left as it is.
+policy=/usr/sbin/policy-rc.d
+own_policy=0
+cleanup_policy() {
+  if [ "$own_policy" = 1 ]; then rm -f "$policy"; fi
+}
+trap cleanup_policy EXIT
+
 if [ "${#missing[@]}" -gt 0 ]; then
+  if [ ! -e "$policy" ]; then
+    printf '#!/bin/sh\nexit 101\n' > "$policy"
+    chmod 755 "$policy"
+    own_policy=1
+  fi
   apt-get update -qq
   apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
 fi
-
-# nginx must not run as a system service: the tests start their own on loopback.
-if command -v systemctl >/dev/null 2>&1; then systemctl disable --now nginx >/dev/null 2>&1 || true; fi
-pkill -x nginx >/dev/null 2>&1 || true
 echo "setup: all packages present"
