@@ -210,16 +210,19 @@ int fget_line(FILE *file, char *line, int32_t size) {
     report_misuse("Error in fget_line(), dest size too small.");
     return 0;
   }
-  int c = std::fgetc(file);
+  platform_lock_stream(file);
+  int c = platform_getc_unlocked(file);
   if (c == EOF) {
+    platform_unlock_stream(file);
     return 0;
   }
   int32_t stored = 0;
-  for (; !is_line_end(c); c = std::fgetc(file)) {
+  for (; !is_line_end(c); c = platform_getc_unlocked(file)) {
     if (stored < size - 1) {
       line[stored++] = static_cast<char>(c);
     }
   }
+  platform_unlock_stream(file);
   line[stored] = '\0';
   if (stored == size - 1) {
     report_line_overflow(line);

@@ -24,6 +24,12 @@ int platform_stat(const char *path, platform_file_status *status) {
   return 1;
 }
 
+void platform_lock_stream(FILE *file) { flockfile(file); }
+
+int platform_getc_unlocked(FILE *file) { return getc_unlocked(file); }
+
+void platform_unlock_stream(FILE *file) { funlockfile(file); }
+
 int platform_flush_file_to_disk(FILE *file) {
   if (std::fflush(file) != 0) {
     return -1;

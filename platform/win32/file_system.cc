@@ -31,6 +31,13 @@ int platform_stat(const char *path, platform_file_status *status) {
   return 1;
 }
 
+// msvcrt.dll has no unlocked character read: each read takes the lock.
+void platform_lock_stream(FILE *) {}
+
+int platform_getc_unlocked(FILE *file) { return std::fgetc(file); }
+
+void platform_unlock_stream(FILE *) {}
+
 int platform_flush_file_to_disk(FILE *file) {
   if (std::fflush(file) != 0) {
     return -1;
