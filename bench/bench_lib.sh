@@ -1,7 +1,7 @@
-# Shared pieces of the benchmark scripts: nginx on loopback, wall times and
-# peak memory from /usr/bin/time -v, medians and verdicts. Sourced, not run.
+# Shared pieces of the benchmark scripts: nginx on loopback (scripts/
+# nginx.sh), wall times and peak memory from /usr/bin/time -v, medians and
+# verdicts. Sourced, not run.
 
-NGINX=/usr/sbin/nginx
 TIME=/usr/bin/time
 
 # require_tools exits when one of the named programs is missing.
@@ -12,54 +12,8 @@ require_tools() {
   done
 }
 
-# start_nginx WORK PORT starts nginx serving WORK/docroot on 127.0.0.1:PORT
-# and sets NGINX_PID; stop_nginx ends that process and only that one.
-start_nginx() {
-  local work=$1 port=$2 user_line=""
-  if [ "$(id -u)" = 0 ]; then user_line="user root;"; fi
-  cat > "$work/nginx.conf" <<CONF
-daemon off;
-master_process on;
-worker_processes 1;
-$user_line
-pid $work/nginx.pid;
-error_log $work/error.log warn;
-events { worker_connections 1024; }
-http {
-  access_log off;
-  client_body_temp_path $work/client_body;
-  proxy_temp_path $work/proxy;
-  fastcgi_temp_path $work/fastcgi;
-  uwsgi_temp_path $work/uwsgi;
-  scgi_temp_path $work/scgi;
-  default_type application/octet-stream;
-  sendfile on;
-  keepalive_requests 100000;
-  server {
-    listen 127.0.0.1:$port;
-    root $work/docroot;
-  }
-}
-CONF
-  "$NGINX" -p "$work/" -c "$work/nginx.conf" >"$work/nginx.out" 2>&1 &
-  NGINX_PID=$!
-  local i
-  for i in $(seq 100); do
-    if curl -s -o /dev/null "http://127.0.0.1:$port/"; then return 0; fi
-    sleep 0.1
-  done
-  echo "$(basename "$0"): nginx did not start" >&2
-  cat "$work/nginx.out" "$work/error.log" >&2
-  exit 1
-}
-
-stop_nginx() {
-  if [ -n "${NGINX_PID:-}" ]; then
-    kill "$NGINX_PID" 2>/dev/null || true
-    wait "$NGINX_PID" 2>/dev/null || true
-    NGINX_PID=""
-  fi
-}
+# shellcheck source=scripts/nginx.sh
+. "$(dirname "${BASH_SOURCE[0]}")/../scripts/nginx.sh"
 
 # seconds_of turns the wall time of time -v (h:mm:ss or m:ss.ss) into seconds.
 seconds_of() {

@@ -98,7 +98,7 @@ cp -a "$WORK/docroot/check/." "$WORK/checked/"
 rm "$WORK/checked/manifest.lst.z"
 local_manifest_from "$WORK/docroot/check/manifest.lst.z" > "$WORK/checked/update_manifest.lst"
 
-start_nginx "$WORK" 80
+start_nginx "$WORK/nginx" 80 "$WORK/docroot"
 RSYNC_USER=""
 if [ "$(id -u)" = 0 ]; then RSYNC_USER=$'uid = 0\ngid = 0'; fi
 cat > "$WORK/rsyncd.conf" <<CONF

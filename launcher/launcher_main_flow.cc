@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "launcher/built_in_configuration.h"
 #include "launcher/game_start.h"
 #include "launcher/launcher_flags.h"
 #include "support/diagnostics.h"
@@ -114,8 +115,7 @@ launcher_services launcher_default_services() {
   services.start_game = start_game;
   services.wait_for_return = wait_for_return;
   services.lock_name = LAUNCHER_LOCK_NAME;
-  // This build links no configuration block; its run_update never reads one.
-  services.configuration = nullptr;
+  services.configuration = g_built_in_configuration;
   return services;
 }
 

@@ -4,14 +4,16 @@
 
 #include <cstdint>
 
+#include "launcher/configuration_block.h"
 #include "updater/update_stats.h"
 
-// The built-in configuration: key material, then the enciphered block with
-// the update server's host, root path and remote manifest name.
-constexpr int32_t LAUNCHER_KEY_MATERIAL_LEN = 16;
-constexpr int32_t LAUNCHER_CONFIGURATION_BLOCK_LEN = 1008;
-constexpr int32_t LAUNCHER_CONFIGURATION_LEN =
-    LAUNCHER_KEY_MATERIAL_LEN + LAUNCHER_CONFIGURATION_BLOCK_LEN;
+// The texts of an update run that the player sees.
+constexpr char LAUNCHER_BAD_CONFIGURATION[] = "Segmentation fault.  Attempting to bail.\n";
+// Parameters of the elevated re-run, " -v" added when verbose.
+constexpr char LAUNCHER_ELEVATED_PARAMETERS[] = "-a";
+constexpr char LAUNCHER_ELEVATED_VERBOSE_PARAMETER[] = " -v";
+// Exit code of a launcher that handed over to its elevated copy.
+constexpr int LAUNCHER_EXIT_ELEVATED = 1;
 
 // run_update brings the installation in the current directory in line with
 // the update server named by |configuration| (LAUNCHER_CONFIGURATION_LEN
@@ -20,10 +22,12 @@ constexpr int32_t LAUNCHER_CONFIGURATION_LEN =
 // |root_path_suffix| (may be null) is appended to the server's root path.
 // Returns 1 when the updater ran to its end, whatever each file's outcome;
 // its statistics are then copied to |*stats_out| if |stats_out| is not null.
-// Returns 0 when no update happened.
-//
-// This build has no update server to contact: every call reports that no
-// update happened.
+// Returns 0 when no update happened: the configuration block was rejected,
+// the local manifest could not be loaded, the server could not be reached,
+// or the installation is not writable even with administrator rights. When
+// it is not writable and the process has no administrator rights, the
+// launcher is started again elevated with "-a" (and " -v") and this process
+// ends with exit code 1.
 int run_update(const unsigned char *configuration, const char *manifest_file,
                const char *exclude_file, const char *temporary_file,
                ovu_update_stats *stats_out, const char *root_path_suffix);

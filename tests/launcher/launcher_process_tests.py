@@ -2,7 +2,8 @@
 """Process-level tests of the launcher binary.
 
 Usage:
-  launcher_process_tests.py [--scripted PATH] [--client PATH] LAUNCHER_COMMAND...
+  launcher_process_tests.py [--scripted PATH] [--client PATH] [--update-root ROOT]
+                            [--update-manifest NAME] LAUNCHER_COMMAND...
 
 LAUNCHER_COMMAND is how to run the launcher, for example
   /build/launcher/torvane-launcher
@@ -11,7 +12,14 @@ LAUNCHER_COMMAND is how to run the launcher, for example
 the file "update_script.txt" (lines "R E S": result, expected and saved file
 counts); it runs with the same command prefix (wine) as the launcher.
 --client names the compiled stand-in game client (fake_client.c) that takes
-the place of the shell-script client under Wine.
+the place of the shell-script client under Wine. --update-root and
+--update-manifest are the root path and the remote manifest name built into
+the launcher (the defaults are the build's defaults).
+
+Nothing answers on port 80 where these cases run (a private network
+namespace), so every real update attempt ends with the connect failure and
+the fetch message; each scratch directory holds the header-only local
+manifest that an installation ships with.
 
 Every case runs in a fresh scratch directory with standard input fed by the
 test and compares the output byte for byte. Under Wine, CRLF line ends are
@@ -74,7 +82,22 @@ CLIENT_GREETING = "client running\n"
 CLIENT_EXIT_CODE = 7
 TITLE_ESCAPE = "\033]0;Torvane Launcher\007"
 
-NO_SERVER_WITHOUT_CLIENT = NO_SERVER + UNABLE_TO_START + FINAL_PROMPT
+MANIFEST_HEADER = (b"# This is an automatically generated file - do not modify\n"
+                   b"# It contains a list of the files currently managed by the\n"
+                   b"# updater.  Changing or deleting it may cause your next\n"
+                   b"# update to download far more things than it needs.\n"
+                   b"\n")
+CONNECT_FAILED = "Error in qarn_http_downloader::download(), connect failed.\n"
+
+
+def fetch_failed(root, manifest):
+    return (CONNECT_FAILED +
+            "Error fetching update file '%s/%s' from remote server, aborting update.\n" % (root, manifest))
+
+
+def server_line(root, manifest):
+    return ("Updater got server name '127.0.0.1', root path '%s', update list file name '%s'.\n"
+            % (root, manifest))
 
 
 def usage_text(program):
@@ -115,8 +138,10 @@ class Result:
 
 
 class Harness:
-    def __init__(self, launcher_command, scripted_path, client_program):
+    def __init__(self, launcher_command, scripted_path, client_program, root, manifest):
         self.launcher = launcher_command
+        self.root = root
+        self.manifest = manifest
         self.under_wine = os.path.basename(launcher_command[0]).startswith("wine")
         prefix = launcher_command[:-1]
         self.scripted = prefix + [scripted_path] if scripted_path else None
@@ -148,6 +173,18 @@ class Harness:
         # A private lock directory: no case meets a launcher outside the test.
         self.environment["XDG_RUNTIME_DIR"] = runtime
         self.environment.setdefault("WINEDEBUG", "-all")
+        self.write("update_manifest.lst", MANIFEST_HEADER)
+
+    def fetch_failed(self):
+        return fetch_failed(self.root, self.manifest)
+
+    def no_server(self):
+        """What a real update attempt without a server shows, up to the
+        prompt."""
+        return self.fetch_failed() + NO_SERVER
+
+    def no_server_without_client(self):
+        return self.no_server() + UNABLE_TO_START + FINAL_PROMPT
 
     def leave_scratch(self):
         shutil.rmtree(self.scratch, ignore_errors=True)
@@ -307,7 +344,8 @@ def case_unknown_option_prints_usage(h):
         expect_equal("output of %s" % arguments, result.output,
                      UNKNOWN_OPTION + usage_text(program) + PRODUCT_LINE)
         expect_equal("exit code of %s" % arguments, result.exit_code, 1)
-    expect_true("help or an unknown option created files", os.listdir(h.scratch) == [".runtime"])
+    expect_equal("files after help or an unknown option", sorted(os.listdir(h.scratch)),
+                 [".runtime", "update_manifest.lst"])
 
 
 def case_title_escape_only_on_a_terminal(h):
@@ -321,9 +359,12 @@ def case_title_escape_only_on_a_terminal(h):
 
 def case_upper_case_options_accepted(h):
     # -V unmasks the diagnostics, so the missing client's notice shows.
-    verbose_output = NO_SERVER + MISSING_CLIENT_NOTICE + UNABLE_TO_START + FINAL_PROMPT
-    for arguments, expected in ((["-V"], verbose_output), (["-A"], NO_SERVER_WITHOUT_CLIENT),
-                                (["-Q"], NO_SERVER_WITHOUT_CLIENT),
+    verbose_output = (server_line(h.root, h.manifest) +
+                      "Loaded 0 entries from current manifest file 'update_manifest.lst'.\n" +
+                      h.no_server() + MISSING_CLIENT_NOTICE + UNABLE_TO_START + FINAL_PROMPT)
+    quiet_output = h.no_server_without_client()
+    for arguments, expected in ((["-V"], verbose_output), (["-A"], quiet_output),
+                                (["-Q"], quiet_output),
                                 (["-A", "-V", "-q"], verbose_output)):
         result = h.run(arguments)
         expect_equal("output of %s" % arguments, result.output, expected)
@@ -332,13 +373,22 @@ def case_upper_case_options_accepted(h):
 
 def case_no_server_and_no_client(h):
     result = h.run()
-    expect_equal("output", result.output, NO_SERVER_WITHOUT_CLIENT)
+    expect_equal("output", result.output, h.no_server_without_client())
+    expect_equal("exit code", result.exit_code, 1)
+
+
+def case_missing_local_manifest_aborts_the_update(h):
+    os.remove(h.path("update_manifest.lst"))
+    result = h.run()
+    expect_equal("output", result.output,
+                 "Error loading manifest file 'update_manifest.lst', aborting update.\n" +
+                 NO_SERVER + UNABLE_TO_START + FINAL_PROMPT)
     expect_equal("exit code", result.exit_code, 1)
 
 
 def case_end_of_input_answers_the_prompts(h):
     result = h.run(answers=b"")
-    expect_equal("output", result.output, NO_SERVER_WITHOUT_CLIENT)
+    expect_equal("output", result.output, h.no_server_without_client())
     expect_equal("exit code", result.exit_code, 1)
 
 
@@ -351,10 +401,10 @@ def case_second_launcher_is_refused_while_first_holds_lock(h):
     finally:
         rest, _ = first.communicate(b"\n\n", timeout=RUN_TIMEOUT_S)
     expect_equal("first launcher's output", first_output + h.normalise(rest),
-                 NO_SERVER_WITHOUT_CLIENT)
+                 h.no_server_without_client())
     expect_equal("first launcher's exit code", first.returncode, 1)
     third = h.run()
-    expect_equal("launcher after the first ended", third.output, NO_SERVER_WITHOUT_CLIENT)
+    expect_equal("launcher after the first ended", third.output, h.no_server_without_client())
 
 
 def case_lock_of_a_killed_launcher_is_free(h):
@@ -362,14 +412,14 @@ def case_lock_of_a_killed_launcher_is_free(h):
     first.kill()
     first.wait()
     result = h.run()
-    expect_equal("output", result.output, NO_SERVER_WITHOUT_CLIENT)
+    expect_equal("output", result.output, h.no_server_without_client())
     expect_equal("exit code", result.exit_code, 1)
 
 
 def case_short_client_is_deleted_not_started(h):
     h.write_script_client(MIN_CLIENT_BYTES - 1)
     result = h.run()
-    expect_equal("output", result.output, NO_SERVER_WITHOUT_CLIENT)
+    expect_equal("output", result.output, h.no_server_without_client())
     expect_equal("exit code", result.exit_code, 1)
     expect_true("the 99-byte client is still there", not h.exists(CLIENT))
     expect_true("the 99-byte client ran", not h.exists("args"))
@@ -378,7 +428,7 @@ def case_short_client_is_deleted_not_started(h):
 def case_client_replaces_launcher(h):
     h.write_script_client(MIN_CLIENT_BYTES)
     result = h.run()
-    expect_equal("output", result.output, NO_SERVER + CLIENT_GREETING)
+    expect_equal("output", result.output, h.no_server() + CLIENT_GREETING)
     expect_equal("exit code", result.exit_code, h.client_exit_code())
     expect_equal("client arguments", h.read("args"), b"BRUXclient.exe 0\n")
     expect_true("the started client was deleted", h.exists(CLIENT))
@@ -390,7 +440,7 @@ def case_client_replaces_launcher(h):
 def case_unstartable_client_is_deleted(h):
     h.write_garbage_client(MIN_CLIENT_BYTES)
     result = h.run()
-    expected = (NO_SERVER +
+    expected = (h.no_server() +
                 "Error in qarn_boot_exec(), exec failed.  Return code -1, error code %d."
                 " Filename: BRUXclient.exe\n" % h.not_a_program_errno() +
                 UNABLE_TO_START + FINAL_PROMPT)
@@ -466,6 +516,7 @@ CASES = [
     case_title_escape_only_on_a_terminal,
     case_upper_case_options_accepted,
     case_no_server_and_no_client,
+    case_missing_local_manifest_aborts_the_update,
     case_end_of_input_answers_the_prompts,
     case_second_launcher_is_refused_while_first_holds_lock,
     case_lock_of_a_killed_launcher_is_free,
@@ -508,6 +559,9 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--scripted", help="the launcher build with scripted update attempts")
     parser.add_argument("--client", help="the compiled stand-in game client, used under Wine")
+    parser.add_argument("--update-root", default="/torvane", help="the launcher's built-in root path")
+    parser.add_argument("--update-manifest", default="manifest.lst.z",
+                        help="the launcher's built-in remote manifest name")
     parser.add_argument("launcher", nargs=argparse.REMAINDER, help="command that runs the launcher")
     options = parser.parse_args()
     if not options.launcher:
@@ -518,7 +572,7 @@ def main():
     # Cases run in their own directories; a relative path would not be found.
     if not os.path.isabs(launcher[-1]) and os.path.exists(launcher[-1]):
         launcher[-1] = os.path.abspath(launcher[-1])
-    harness = Harness(launcher, scripted, client)
+    harness = Harness(launcher, scripted, client, options.update_root, options.update_manifest)
 
     outcomes = [run_case(harness, case) for case in CASES]
     passed = outcomes.count(True)
