@@ -41,6 +41,12 @@ import sys
 import tempfile
 import time
 
+from launcher_texts import (CLIENT_EXIT_CODE, CLIENT_GREETING, DAMAGED_CLIENT, FINAL_PROMPT,
+                            GIVE_UP, LOCK_REFUSED, MANIFEST_HEADER, MISSING_CLIENT_NOTICE,
+                            NO_SERVER, PRODUCT_LINE, TITLE_ESCAPE, TLS_ABSENT, UNABLE_TO_START,
+                            UNKNOWN_OPTION, CaseFailure, count_line, expect_equal, expect_true,
+                            fetch_failed, retry_line, server_line, usage_text)
+
 CLIENT = "BRUXclient.exe"
 MIN_CLIENT_BYTES = 100
 RETRY_PAUSE_S = 3.0
@@ -51,83 +57,6 @@ RUN_TIMEOUT_S = 30
 # Windows' own C runtime; Wine's C runtime answers EINVAL.
 ENOEXEC = 8
 EINVAL = 22
-
-# Texts the player sees.
-PRODUCT_LINE = "This program updates and runs the STABLE version of Torvane.\n"
-UNKNOWN_OPTION = "Sorry, unknown option.\n\n"
-NO_SERVER = ("Sorry, unable to contact server for updates.  Torvane will try\n"
-             "to update again next time you run it.\n"
-             "\n"
-             "Press return to start the game.\n")
-UNABLE_TO_START = ("\n"
-                   "Unable to start game.  Please try again when attached to a\n"
-                   "network so I can update the game.\n")
-DAMAGED_CLIENT = ("Error - the main file, 'BRUXclient.exe', appears to be damaged.\n"
-                  "I'll try to fix it next time you start the game.  Please restart now.\n"
-                  "\n"
-                  "If this problem persists, please contact the game developers.\n")
-GIVE_UP = ("Unable to download updates.  Please try again later.\n"
-           "\n"
-           "Is there another copy of Torvane already running?\n"
-           "This can cause updates to fail.\n"
-           "\n")
-LOCK_REFUSED = ("\n"
-                "Sorry, it looks like there's a Torvane update already\n"
-                "running.  Please wait until it's finished and try again.\n"
-                "\n"
-                "Press return to exit.\n")
-FINAL_PROMPT = "\nPress return to exit.\n"
-MISSING_CLIENT_NOTICE = "qarn_is_boot_file_bad() - cannot open image file 'BRUXclient.exe'.\n"
-CLIENT_GREETING = "client running\n"
-CLIENT_EXIT_CODE = 7
-TITLE_ESCAPE = "\033]0;Torvane Launcher\007"
-
-MANIFEST_HEADER = (b"# This is an automatically generated file - do not modify\n"
-                   b"# It contains a list of the files currently managed by the\n"
-                   b"# updater.  Changing or deleting it may cause your next\n"
-                   b"# update to download far more things than it needs.\n"
-                   b"\n")
-CONNECT_FAILED = "Error in qarn_http_downloader::download(), connect failed.\n"
-
-
-def fetch_failed(root, manifest):
-    return (CONNECT_FAILED +
-            "Error fetching update file '%s/%s' from remote server, aborting update.\n" % (root, manifest))
-
-
-def server_line(root, manifest):
-    return ("Updater got server name '127.0.0.1', root path '%s', update list file name '%s'.\n"
-            % (root, manifest))
-
-
-def usage_text(program):
-    return ("Usage:  %s [-h]       - this help\n"
-            "Usage:  %s [-v]       - be more verbose\n"
-            "Usage:  %s [-q]       - don't display certain startup messages\n"
-            "Usage:  %s [-a]       - run with admin permissions\n"
-            "\n") % (program, program, program, program)
-
-
-def count_line(saved, expected):
-    return "%d/%d files successfully updated.\n" % (saved, expected)
-
-
-def retry_line(attempt):
-    return "Some files not updated.  Trying again, attempt %d out of 3.\n" % attempt
-
-
-class CaseFailure(Exception):
-    pass
-
-
-def expect_equal(what, actual, expected):
-    if actual != expected:
-        raise CaseFailure("%s:\n  expected %r\n  actual   %r" % (what, expected, actual))
-
-
-def expect_true(what, condition):
-    if not condition:
-        raise CaseFailure(what)
 
 
 class Result:
@@ -175,8 +104,13 @@ class Harness:
         self.environment.setdefault("WINEDEBUG", "-all")
         self.write("update_manifest.lst", MANIFEST_HEADER)
 
+    def tls_absent(self):
+        """What the first real update attempt of a build without TLS says
+        first."""
+        return TLS_ABSENT if self.under_wine else ""
+
     def fetch_failed(self):
-        return fetch_failed(self.root, self.manifest)
+        return self.tls_absent() + fetch_failed(self.root, self.manifest)
 
     def no_server(self):
         """What a real update attempt without a server shows, up to the
@@ -359,9 +293,10 @@ def case_title_escape_only_on_a_terminal(h):
 
 def case_upper_case_options_accepted(h):
     # -V unmasks the diagnostics, so the missing client's notice shows.
-    verbose_output = (server_line(h.root, h.manifest) +
+    verbose_output = (h.tls_absent() + server_line(h.root, h.manifest) +
                       "Loaded 0 entries from current manifest file 'update_manifest.lst'.\n" +
-                      h.no_server() + MISSING_CLIENT_NOTICE + UNABLE_TO_START + FINAL_PROMPT)
+                      fetch_failed(h.root, h.manifest) + NO_SERVER + MISSING_CLIENT_NOTICE +
+                      UNABLE_TO_START + FINAL_PROMPT)
     quiet_output = h.no_server_without_client()
     for arguments, expected in ((["-V"], verbose_output), (["-A"], quiet_output),
                                 (["-Q"], quiet_output),
@@ -381,7 +316,7 @@ def case_missing_local_manifest_aborts_the_update(h):
     os.remove(h.path("update_manifest.lst"))
     result = h.run()
     expect_equal("output", result.output,
-                 "Error loading manifest file 'update_manifest.lst', aborting update.\n" +
+                 h.tls_absent() + "Error loading manifest file 'update_manifest.lst', aborting update.\n" +
                  NO_SERVER + UNABLE_TO_START + FINAL_PROMPT)
     expect_equal("exit code", result.exit_code, 1)
 

@@ -3,8 +3,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <memory>
 #include <sstream>
+#include <thread>
 
 namespace fs = std::filesystem;
 
@@ -88,7 +90,9 @@ file_tree files_under(const fs::path &directory, const std::vector<std::string> 
   return tree;
 }
 
-int requests_for(const std::string &path) {
+namespace {
+
+int logged_requests(const std::string &path) {
   std::istringstream log(update_server().access_log());
   std::string line;
   const std::string request = "\"GET " + path + " HTTP/1.1\"";
@@ -99,6 +103,19 @@ int requests_for(const std::string &path) {
     }
   }
   return count;
+}
+
+}  // namespace
+
+int requests_for(const std::string &path, int expected) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+  for (;;) {
+    int count = logged_requests(path);
+    if (expected < 0 || count >= expected || std::chrono::steady_clock::now() > deadline) {
+      return count;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
 }
 
 installation::installation() { dir_.write_file("update_manifest.lst", MANIFEST_HEADER); }

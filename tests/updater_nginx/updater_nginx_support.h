@@ -53,7 +53,9 @@ std::string zlib_compress(const std::string &text, bool gzip = false);
 file_tree files_under(const std::filesystem::path &directory, const std::vector<std::string> &skipped = {});
 
 // requests_for counts the GET requests for |path| in nginx's access log.
-int requests_for(const std::string &path);
+// nginx logs a request after the client may already have gone: with
+// |expected| set, it waits a little for the count to reach it.
+int requests_for(const std::string &path, int expected = -1);
 
 // A fresh installation: an empty directory with the header-only manifest.
 class installation {

@@ -74,7 +74,7 @@ TEST_F(updater_end_to_end_test, a_second_run_plans_nothing) {
   installation install;
   ASSERT_EQ(run_update(install, "/second").result, 0);
   std::string manifest_before = read_file(install.manifest_path());
-  int requests_before = requests_for("/second/readme.txt");
+  int requests_before = requests_for("/second/readme.txt", 1);
   update_settings verbose;
   verbose.verbose = true;
   update_outcome out = run_update(install, "/second", verbose);
@@ -93,13 +93,13 @@ TEST_F(updater_end_to_end_test, only_the_changed_file_is_downloaded) {
   file_tree next = RELEASE;
   next["data/maps/level 2.map"] = random_bytes(300, 99, false);  // same size, other bytes
   ASSERT_EQ(publish_release("/changed", next), 0);
-  int level1_before = requests_for("/changed/data/maps/level%201.map");
-  int level2_before = requests_for("/changed/data/maps/level%202.map");
+  int level1_before = requests_for("/changed/data/maps/level%201.map", 1);
+  int level2_before = requests_for("/changed/data/maps/level%202.map", 1);
   update_outcome out = run_update(install, "/changed");
   ASSERT_EQ(out.result, 0);
   EXPECT_EQ(out.stats.expected_download_file_count, 1);
   EXPECT_EQ(out.messages, (std::vector<std::string>{"One file to update."}));
-  EXPECT_EQ(requests_for("/changed/data/maps/level%202.map"), level2_before + 1);
+  EXPECT_EQ(requests_for("/changed/data/maps/level%202.map", level2_before + 1), level2_before + 1);
   EXPECT_EQ(requests_for("/changed/data/maps/level%201.map"), level1_before);
   EXPECT_EQ(install.game_files(), next);
 }

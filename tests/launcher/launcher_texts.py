@@ -1,0 +1,82 @@
+"""The launcher's own texts, as the player sees them, for the process-level
+tests of the launcher."""
+
+PRODUCT_LINE = "This program updates and runs the STABLE version of Torvane.\n"
+UNKNOWN_OPTION = "Sorry, unknown option.\n\n"
+NO_SERVER = ("Sorry, unable to contact server for updates.  Torvane will try\n"
+             "to update again next time you run it.\n"
+             "\n"
+             "Press return to start the game.\n")
+UNABLE_TO_START = ("\n"
+                   "Unable to start game.  Please try again when attached to a\n"
+                   "network so I can update the game.\n")
+DAMAGED_CLIENT = ("Error - the main file, 'BRUXclient.exe', appears to be damaged.\n"
+                  "I'll try to fix it next time you start the game.  Please restart now.\n"
+                  "\n"
+                  "If this problem persists, please contact the game developers.\n")
+GIVE_UP = ("Unable to download updates.  Please try again later.\n"
+           "\n"
+           "Is there another copy of Torvane already running?\n"
+           "This can cause updates to fail.\n"
+           "\n")
+LOCK_REFUSED = ("\n"
+                "Sorry, it looks like there's a Torvane update already\n"
+                "running.  Please wait until it's finished and try again.\n"
+                "\n"
+                "Press return to exit.\n")
+FINAL_PROMPT = "\nPress return to exit.\n"
+MISSING_CLIENT_NOTICE = "qarn_is_boot_file_bad() - cannot open image file 'BRUXclient.exe'.\n"
+CLIENT_GREETING = "client running\n"
+CLIENT_EXIT_CODE = 7
+TITLE_ESCAPE = "\033]0;Torvane Launcher\007"
+
+MANIFEST_HEADER = (b"# This is an automatically generated file - do not modify\n"
+                   b"# It contains a list of the files currently managed by the\n"
+                   b"# updater.  Changing or deleting it may cause your next\n"
+                   b"# update to download far more things than it needs.\n"
+                   b"\n")
+# What a build without TLS (the Windows build) says at its first update
+# attempt: its TLS context could not be made.
+TLS_ABSENT = ("Error in init_ssl(), unable to allocate context?\n"
+              "TLS support is not built into this program\n")
+CONNECT_FAILED = "Error in qarn_http_downloader::download(), connect failed.\n"
+
+
+def fetch_failed(root, manifest):
+    return (CONNECT_FAILED +
+            "Error fetching update file '%s/%s' from remote server, aborting update.\n" % (root, manifest))
+
+
+def server_line(root, manifest):
+    return ("Updater got server name '127.0.0.1', root path '%s', update list file name '%s'.\n"
+            % (root, manifest))
+
+
+def usage_text(program):
+    return ("Usage:  %s [-h]       - this help\n"
+            "Usage:  %s [-v]       - be more verbose\n"
+            "Usage:  %s [-q]       - don't display certain startup messages\n"
+            "Usage:  %s [-a]       - run with admin permissions\n"
+            "\n") % (program, program, program, program)
+
+
+def count_line(saved, expected):
+    return "%d/%d files successfully updated.\n" % (saved, expected)
+
+
+def retry_line(attempt):
+    return "Some files not updated.  Trying again, attempt %d out of 3.\n" % attempt
+
+
+class CaseFailure(Exception):
+    pass
+
+
+def expect_equal(what, actual, expected):
+    if actual != expected:
+        raise CaseFailure("%s:\n  expected %r\n  actual   %r" % (what, expected, actual))
+
+
+def expect_true(what, condition):
+    if not condition:
+        raise CaseFailure(what)

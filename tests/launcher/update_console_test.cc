@@ -1,0 +1,123 @@
+// The update run's console output: dots, percentage lines at most every 3
+// seconds (with a clock the test moves), and the statistics block.
+#include "launcher/update_console.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "launcher/launcher_flags.h"
+#include "support/clock.h"
+
+namespace {
+
+struct moved_clock {
+  static uint32_t tick;
+  static int64_t seconds;
+  static uint32_t read_tick() { return tick; }
+  static int64_t read_seconds() { return seconds; }
+  static void advance(int64_t by_seconds) {
+    tick += static_cast<uint32_t>(by_seconds * 1000);
+    seconds += by_seconds;
+  }
+};
+uint32_t moved_clock::tick = 5000;
+int64_t moved_clock::seconds = 1800000000;
+
+class update_console_test : public testing::Test {
+ protected:
+  void SetUp() override {
+    qarn_clock_sources sources = {moved_clock::read_tick, moved_clock::read_seconds};
+    qarn_clock_set_sources(&sources);
+    qarn_clock_reset();
+    g_launcher_flags.verbose = 0;
+    // As an update run starts.
+    g_last_percent_time = qarn_clock_seconds();
+  }
+  void TearDown() override {
+    g_launcher_flags.verbose = 0;
+    qarn_clock_set_sources(nullptr);
+    qarn_clock_reset();
+  }
+  std::string percent_at(double done, double total) {
+    testing::internal::CaptureStdout();
+    print_percent_complete(nullptr, done, total);
+    return testing::internal::GetCapturedStdout();
+  }
+};
+
+TEST_F(update_console_test, percentage_lines_come_at_most_every_three_seconds) {
+  EXPECT_EQ(percent_at(10, 100), "");
+  moved_clock::advance(2);
+  EXPECT_EQ(percent_at(20, 100), "");
+  moved_clock::advance(1);
+  EXPECT_EQ(percent_at(25, 100), " 25.0% complete.\n");
+  moved_clock::advance(2);
+  EXPECT_EQ(percent_at(50, 100), "");
+  moved_clock::advance(1);
+  EXPECT_EQ(percent_at(1000, 1000), "100.0% complete.\n");
+  moved_clock::advance(30);
+  EXPECT_EQ(percent_at(1, 3), " 33.3% complete.\n");
+}
+
+TEST_F(update_console_test, a_total_of_zero_counts_as_one) {
+  moved_clock::advance(3);
+  EXPECT_EQ(percent_at(0, 0), "  0.0% complete.\n");
+  moved_clock::advance(3);
+  EXPECT_EQ(percent_at(0.5, -4), " 50.0% complete.\n");
+}
+
+TEST_F(update_console_test, verbose_runs_print_no_percentage_but_move_its_time) {
+  g_launcher_flags.verbose = 1;
+  moved_clock::advance(3);
+  EXPECT_EQ(percent_at(50, 100), "");
+  g_launcher_flags.verbose = 0;
+  moved_clock::advance(2);
+  EXPECT_EQ(percent_at(60, 100), "");
+  moved_clock::advance(1);
+  EXPECT_EQ(percent_at(70, 100), " 70.0% complete.\n");
+}
+
+TEST_F(update_console_test, dots_only_in_verbose_mode_and_a_line_end_when_complete) {
+  testing::internal::CaptureStdout();
+  print_download_dots(nullptr, 10, 100);
+  print_download_dots(nullptr, 100, 100);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "");
+  g_launcher_flags.verbose = 1;
+  testing::internal::CaptureStdout();
+  print_download_dots(nullptr, 0, 100);
+  print_download_dots(nullptr, 10, 100);
+  print_download_dots(nullptr, 100, 100);
+  print_download_dots(nullptr, 5, -1);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "...\n.");
+}
+
+TEST_F(update_console_test, messages_are_lines) {
+  testing::internal::CaptureStdout();
+  print_message_line(nullptr, "One file to update.");
+  EXPECT_EQ(testing::internal::GetCapturedStdout(), "One file to update.\n");
+}
+
+TEST_F(update_console_test, the_statistics_block_lists_every_count_in_order) {
+  ovu_update_stats stats = {3, 2, 7, 1, 4, 2, 1, 1, 4096.0, 3000.0, 3500.5, 2048.0};
+  testing::internal::CaptureStdout();
+  print_update_statistics(stats);
+  EXPECT_EQ(testing::internal::GetCapturedStdout(),
+            "\n"
+            "local_manifest_initial_entry_count: 3\n"
+            "local_manifest_pruned_entry_count:  2\n"
+            "remote_manifest_entry_count:        7\n"
+            "\n"
+            "exclude_manifest_file_count         1\n"
+            "expected_download_file_count:       4\n"
+            "successfully_saved_file_count:      2\n"
+            "failed_download_file_count:         1\n"
+            "failed_save_file_count:             1\n"
+            "\n"
+            "expected_download_byte_count:       4096\n"
+            "current_download_byte_count:        3000\n"
+            "downloaded_bytes:                   3500\n"
+            "saved_bytes:                        2048\n");
+}
+
+}  // namespace
