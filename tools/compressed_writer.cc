@@ -3,8 +3,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/file_system.h"
-
 namespace {
 
 // zlib's window bits: 15 for a zlib header, plus 16 for a gzip one.
@@ -22,19 +20,16 @@ void compressed_writer::abandon() {
     deflateEnd(&stream_);
     deflating_ = false;
   }
-  if (file_ != nullptr) {
-    std::fclose(file_);
-    file_ = nullptr;
-    std::remove(temporary_path_.c_str());
-  }
+  file_.abandon();
+  out_ = nullptr;
 }
 
-bool compressed_writer::open(const std::string &temporary_path, compression_format format, std::string *why) {
+bool compressed_writer::open(const std::string &path, compression_format format, std::string *why) {
   abandon();
-  temporary_path_ = temporary_path;
-  file_ = std::fopen(temporary_path.c_str(), "wb");
-  if (file_ == nullptr) {
-    *why = "cannot create " + temporary_path + ": " + std::strerror(errno);
+  path_ = path;
+  out_ = file_.open(path.c_str());
+  if (out_ == nullptr) {
+    *why = "cannot create " + path + QARN_ATOMIC_FILE_SUFFIX + ": " + std::strerror(errno);
     return false;
   }
   std::memset(&stream_, 0, sizeof(stream_));
@@ -60,8 +55,8 @@ bool compressed_writer::deflate_and_write(int flush, std::string *why) {
       return false;
     }
     size_t produced = sizeof(output) - stream_.avail_out;
-    if (std::fwrite(output, 1, produced, file_) != produced) {
-      *why = "cannot write " + temporary_path_ + ": " + std::strerror(errno);
+    if (std::fwrite(output, 1, produced, out_) != produced) {
+      *why = "cannot write " + path_ + QARN_ATOMIC_FILE_SUFFIX + ": " + std::strerror(errno);
       return false;
     }
   } while (stream_.avail_out == 0 || (flush == Z_FINISH && code != Z_STREAM_END));
@@ -78,7 +73,7 @@ bool compressed_writer::write(const char *bytes, size_t length, std::string *why
   return deflate_and_write(Z_NO_FLUSH, why);
 }
 
-bool compressed_writer::finish(const std::string &final_path, std::string *why) {
+bool compressed_writer::finish(std::string *why) {
   if (!deflating_) {
     *why = "no stream open";
     return false;
@@ -91,17 +86,9 @@ bool compressed_writer::finish(const std::string &final_path, std::string *why) 
   }
   deflateEnd(&stream_);
   deflating_ = false;
-  bool flushed = platform_flush_file_to_disk(file_) == 0;
-  bool closed = std::fclose(file_) == 0;
-  file_ = nullptr;
-  if (!flushed || !closed) {
-    *why = "cannot write " + temporary_path_ + " to the disk";
-    std::remove(temporary_path_.c_str());
-    return false;
-  }
-  if (platform_replace_file(temporary_path_.c_str(), final_path.c_str()) != 0) {
-    *why = "cannot rename " + temporary_path_ + " to " + final_path + ": " + std::strerror(errno);
-    std::remove(temporary_path_.c_str());
+  out_ = nullptr;
+  if (!file_.commit()) {
+    *why = "cannot write " + path_ + " to the disk";
     return false;
   }
   return true;

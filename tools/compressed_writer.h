@@ -1,7 +1,6 @@
 // compressed_writer: writes one zlib or gzip stream into a file that
-// appears under its final name only once it is complete. The bytes go to a
-// temporary file beside it, which is flushed to the disk and then renamed
-// over the final name, so a server never serves half a manifest.
+// appears under its name only once it is complete (qarn_atomic_file), so a
+// server never serves half a manifest.
 #ifndef TORVANE_TOOLS_COMPRESSED_WRITER_H
 #define TORVANE_TOOLS_COMPRESSED_WRITER_H
 
@@ -10,26 +9,27 @@
 #include <cstdio>
 #include <string>
 
+#include "support/atomic_file.h"
+
 enum class compression_format { zlib, gzip };
 
 class compressed_writer {
  public:
   compressed_writer() = default;
-  // Abandons an unfinished file: the temporary file is removed.
+  // Abandons an unfinished file: nothing appears under its name.
   ~compressed_writer();
   compressed_writer(const compressed_writer &) = delete;
   compressed_writer &operator=(const compressed_writer &) = delete;
 
-  // open starts the stream in |temporary_path|. Returns false with the
-  // reason in |*why|.
-  bool open(const std::string &temporary_path, compression_format format, std::string *why);
+  // open starts the stream of the file that is to appear as |path|.
+  // Returns false with the reason in |*why|.
+  bool open(const std::string &path, compression_format format, std::string *why);
   // write compresses |length| bytes. Returns false with the reason in
   // |*why|.
   bool write(const char *bytes, size_t length, std::string *why);
-  // finish ends the stream, flushes the file to the disk, closes it and
-  // renames it to |final_path|. Returns false with the reason in |*why|;
-  // |final_path| is then untouched.
-  bool finish(const std::string &final_path, std::string *why);
+  // finish ends the stream and puts the file in place. Returns false with
+  // the reason in |*why|; the path is then untouched.
+  bool finish(std::string *why);
 
  private:
   bool deflate_and_write(int flush, std::string *why);
@@ -37,8 +37,9 @@ class compressed_writer {
 
   z_stream stream_{};
   bool deflating_ = false;
-  std::FILE *file_ = nullptr;
-  std::string temporary_path_;
+  qarn_atomic_file file_;
+  FILE *out_ = nullptr;  // file_'s stream while open
+  std::string path_;
 };
 
 #endif

@@ -28,8 +28,6 @@ constexpr int EXIT_REFUSED = 1;
 constexpr int EXIT_USAGE = 2;
 
 constexpr char DEFAULT_MANIFEST_NAME[] = "manifest.lst.z";
-// The manifest is written under this suffix first, and never listed.
-constexpr char TEMPORARY_SUFFIX[] = ".tmp";
 
 struct publish_options {
   std::string directory;
@@ -138,7 +136,8 @@ bool write_manifest_lines(const publish_options &options, const release_listing 
 }
 
 int publish(const publish_options &options) {
-  const std::string temporary_name = options.manifest_name + TEMPORARY_SUFFIX;
+  // The manifest is written under a temporary name first; neither is listed.
+  const std::string temporary_name = options.manifest_name + QARN_ATOMIC_FILE_SUFFIX;
   release_listing listing = list_release(options.directory, {options.manifest_name, temporary_name});
   if (!listing.error.empty()) {
     std::fprintf(stderr, "torvane-publish: %s\n", listing.error.c_str());
@@ -155,8 +154,8 @@ int publish(const publish_options &options) {
   compressed_writer writer;
   std::string why;
   const std::string manifest_path = options.directory + "/" + options.manifest_name;
-  if (!writer.open(options.directory + "/" + temporary_name, options.format, &why) ||
-      !write_manifest_lines(options, listing, writer, &why) || !writer.finish(manifest_path, &why)) {
+  if (!writer.open(manifest_path, options.format, &why) || !write_manifest_lines(options, listing, writer, &why) ||
+      !writer.finish(&why)) {
     std::fprintf(stderr, "torvane-publish: %s; no manifest written\n", why.c_str());
     return EXIT_REFUSED;
   }

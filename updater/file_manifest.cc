@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "platform/file_system.h"
+#include "support/atomic_file.h"
 #include "support/bounded_string.h"
 #include "support/diagnostics.h"
 #include "support/file_system.h"
@@ -18,9 +18,6 @@ const char *const HEADER_LINES[] = {
     "# update to download far more things than it needs.\n",
     "\n",
 };
-
-// A manifest of many entries is written in a few large writes.
-constexpr size_t SAVE_BUFFER_LEN = 64 * 1024;
 
 void report(const char *text, int32_t category) { qarn_diagnostic(text, category, QARN_MODULE_UPDATER); }
 
@@ -117,22 +114,9 @@ int ovu_file_manifest::save_file(const char *path) {
     report("Error in ovu_file_manifest::save_file(), NULL path.", QARN_DIAG_MISUSE);
     return 0;
   }
-  qarn_bounded_string temporary;
-  temporary.append(path).append(OVU_MANIFEST_SAVE_SUFFIX);
-  FILE *file = temporary.is_full() ? nullptr : qarn_fopen(temporary.text(), "wb");
-  if (file == nullptr) {
-    report_save_failure(path);
-    return 0;
-  }
-  char *buffer = static_cast<char *>(std::malloc(SAVE_BUFFER_LEN));
-  if (buffer != nullptr) {
-    std::setvbuf(file, buffer, _IOFBF, SAVE_BUFFER_LEN);
-  }
-  int written = write_entries(file) && platform_flush_file_to_disk(file) == 0;
-  int closed = qarn_fclose(file) == 0;
-  std::free(buffer);
-  if (!written || !closed || platform_replace_file(temporary.text(), path) != 0) {
-    qarn_remove(temporary.text());
+  qarn_atomic_file saved;
+  FILE *file = saved.open(path);
+  if (file == nullptr || !write_entries(file) || !saved.commit()) {
     report_save_failure(path);
     return 0;
   }

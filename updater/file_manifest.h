@@ -24,10 +24,6 @@
 // too short to tell versions of a file apart reliably.
 constexpr int32_t OVU_SHORT_HASH_LEN = 20;
 
-// The name under which a manifest is written before it replaces the old
-// one: the manifest's own name with this suffix.
-constexpr char OVU_MANIFEST_SAVE_SUFFIX[] = ".tmp";
-
 class ovu_file_manifest {
  public:
   ovu_file_manifest() = default;
@@ -44,8 +40,8 @@ class ovu_file_manifest {
   int32_t load_file(const char *path);
 
   // save_file writes the manifest to |path| without ever leaving a broken
-  // file there: the lines go to |path| + ".tmp", which is flushed to the
-  // disk and then replaces |path| in one step. Returns 1 when |path| holds
+  // file there (qarn_atomic_file: the lines go to |path| + ".tmp", which is
+  // flushed to the disk and then replaces |path| in one step). Returns 1 when |path| holds
   // the new manifest; 0 after a report when any step failed, |path| then
   // still holds what it held before.
   int save_file(const char *path);

@@ -15,6 +15,14 @@ http_fetch_remote_manifest_data &fetcher_of(void *data) {
 
 const char LINE_END = '\n';
 
+// Reported like the manifest's other syntax errors: what is wrong, then the
+// line itself.
+void report_bad_declaration(const char *line) {
+  qarn_diagnostic("Syntax error in downloaded data - bad release declaration for line:", QARN_DIAG_MANIFEST,
+                  QARN_MODULE_UPDATER);
+  qarn_diagnostic(line, QARN_DIAG_MANIFEST, QARN_MODULE_UPDATER);
+}
+
 }  // namespace
 
 http_fetch_remote_manifest_data::http_fetch_remote_manifest_data() { std::memset(&stream, 0, sizeof(stream)); }
@@ -71,6 +79,8 @@ int http_fetch_remote_manifest_data::begin_inflation() {
   if (inflateInit2_(&stream, OVU_INFLATE_WINDOW_BITS, ZLIB_VERSION, static_cast<int>(sizeof(z_stream))) != Z_OK) {
     return 0;
   }
+  qarn_sha256_init(&body_hash_);
+  declarations = ovu_release_declarations{};
   inflating_ = true;
   stream_ended_ = false;
   body_started_ = false;
@@ -84,6 +94,7 @@ int http_fetch_remote_manifest_data::end_inflation() {
     return 0;
   }
   inflateEnd(&stream);
+  qarn_sha256_final(&body_hash_, body_digest);
   inflating_ = false;
   return body_started_ && !stream_ended_ ? 0 : 1;
 }
@@ -99,6 +110,7 @@ int http_fetch_remote_manifest_data::inflate_block(const char *data, int32_t len
     return 0;
   }
   body_started_ = true;
+  qarn_sha256_update(&body_hash_, data, static_cast<uint64_t>(length));
   stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
   stream.avail_in = static_cast<uInt>(length);
   char output[OVU_INFLATE_OUTPUT_LEN];
@@ -168,7 +180,18 @@ int http_fetch_remote_manifest_data::split_lines(http_fetch_remote_manifest_data
 
 int http_fetch_remote_manifest_data::parse_line() {
   ovu_manifest_entry *entry = nullptr;
-  int parsed = parse_manifest_line(OVU_REMOTE_MANIFEST_CONTEXT, line.text(), &entry);
+  int parsed = 1;
+  switch (parse_release_declaration(line.text(), &declarations)) {
+    case OVU_DECLARATION_TAKEN:
+      break;
+    case OVU_DECLARATION_BAD:
+      report_bad_declaration(line.text());
+      parsed = 0;
+      break;
+    case OVU_NOT_A_DECLARATION:
+      parsed = parse_manifest_line(OVU_REMOTE_MANIFEST_CONTEXT, line.text(), &entry);
+      break;
+  }
   line.clear();
   if (!parsed) {
     free_entries();

@@ -14,7 +14,9 @@
 #include <cstdint>
 
 #include "support/bounded_string.h"
+#include "support/sha256.h"
 #include "updater/manifest_entry.h"
+#include "updater/release_declarations.h"
 
 // The update server's port; the launcher speaks plain HTTP only.
 constexpr int OVU_UPDATE_SERVER_PORT = 80;
@@ -42,12 +44,13 @@ class http_fetch_remote_manifest_data {
   // are freed first.
   int32_t fetch(const char *host, const char *path);
 
-  // begin_inflation starts the inflate state of one manifest. Returns 1, or
-  // 0 when zlib cannot start.
+  // begin_inflation starts the inflate state and the body digest of one
+  // manifest and forgets earlier declarations. Returns 1, or 0 when zlib
+  // cannot start.
   int begin_inflation();
-  // end_inflation ends the inflate state. Returns 1 when the compressed
-  // stream was complete, or no body byte arrived at all; 0 when the stream
-  // stopped short or was refused.
+  // end_inflation ends the inflate state and completes body_digest. Returns
+  // 1 when the compressed stream was complete, or no body byte arrived at
+  // all; 0 when the stream stopped short or was refused.
   int end_inflation();
 
   // download_data_callback inflates one block of body bytes and parses the
@@ -74,6 +77,11 @@ class http_fetch_remote_manifest_data {
   ovu_fetch_progress_function progress_forward = nullptr;
   // The inflated text may not grow beyond this many bytes.
   int64_t max_inflated_len = OVU_MAX_INFLATED_MANIFEST_LEN;
+  // The release declarations met in the text (all zero when none).
+  ovu_release_declarations declarations = {};
+  // SHA-256 of the body bytes as they arrived, complete after a fetch (or
+  // end_inflation): what a release signature signs.
+  unsigned char body_digest[QARN_SHA256_DIGEST_LEN] = {};
 
  private:
   int inflate_block(const char *data, int32_t length);
@@ -81,6 +89,7 @@ class http_fetch_remote_manifest_data {
   int parse_line();
   void free_entries();
 
+  qarn_sha256_context body_hash_;  // over the body bytes, while inflating
   bool inflating_ = false;      // between begin_inflation and end_inflation
   bool stream_ended_ = false;   // inflate reported the end of the stream
   bool body_started_ = false;   // a body byte arrived
