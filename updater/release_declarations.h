@@ -33,6 +33,10 @@ enum ovu_declaration_result {
   OVU_DECLARATION_BAD,    // a known declaration that is malformed or given twice
 };
 
+// parse_release_number reads a plain decimal number of 1 to 18 digits that
+// makes up the whole of |text|. Returns 1 with it in |*value|, else 0.
+int parse_release_number(const char *text, uint64_t *value);
+
 // parse_release_declaration looks at one manifest line (its line feed
 // already removed) and records a declaration in |declarations|. One of the
 // three declarations must be well formed and given once; a malformed one is
