@@ -8,11 +8,19 @@
 // HTTP server that serves DIR under the launcher's root path is then an
 // update server.
 //
-// Usage: torvane-publish [--manifest NAME] [--gzip] DIR
+// The manifest starts with release declarations, comment lines that older
+// launchers skip: the hash tokens are SHA-256, the release serial (the
+// publish time unless --serial gives one; it must only grow from release to
+// release), and with --expires the time after which the release is no
+// longer valid.
+//
+// Usage: torvane-publish [--manifest NAME] [--gzip] [--serial N] [--expires DAYS] DIR
 // Exit codes: 0 published, 1 the release was refused or could not be
 // written (no manifest is written then), 2 bad usage.
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <vector>
 
@@ -20,6 +28,7 @@
 #include "tools/compressed_writer.h"
 #include "tools/file_digest.h"
 #include "tools/release_listing.h"
+#include "updater/release_declarations.h"
 
 namespace {
 
@@ -29,10 +38,18 @@ constexpr int EXIT_USAGE = 2;
 
 constexpr char DEFAULT_MANIFEST_NAME[] = "manifest.lst.z";
 
+constexpr int64_t SECONDS_PER_DAY = 86400;
+// Days a release may be declared valid for: about a century.
+constexpr uint64_t MAX_EXPIRY_DAYS = 36500;
+
 struct publish_options {
   std::string directory;
   std::string manifest_name = DEFAULT_MANIFEST_NAME;
   compression_format format = compression_format::zlib;
+  bool serial_given = false;
+  uint64_t serial = 0;
+  bool expires = false;
+  uint64_t expiry_days = 0;
 };
 
 // A refused name may hold line feeds and other control characters: the
@@ -59,9 +76,13 @@ std::string printable(const std::string &name) {
 
 void print_usage() {
   std::fprintf(stderr,
-               "Usage: torvane-publish [--manifest NAME] [--gzip] DIR\n"
+               "Usage: torvane-publish [--manifest NAME] [--gzip] [--serial N] [--expires DAYS] DIR\n"
                "Writes DIR/NAME (default %s), the compressed list of every file under DIR\n"
-               "with its SHA-256 and size, for the update server to serve beside the files.\n",
+               "with its SHA-256 and size, for the update server to serve beside the files.\n"
+               "  --gzip          a gzip stream instead of a zlib one\n"
+               "  --serial N      the release serial (default: the publish time); it must\n"
+               "                  grow from release to release\n"
+               "  --expires DAYS  the release is no longer valid DAYS days from now\n",
                DEFAULT_MANIFEST_NAME);
 }
 
@@ -72,6 +93,16 @@ bool parse_arguments(int argc, char **argv, publish_options *options) {
       options->manifest_name = argv[++i];
     } else if (argument == "--gzip") {
       options->format = compression_format::gzip;
+    } else if (argument == "--serial" && i + 1 < argc) {
+      options->serial_given = parse_release_number(argv[++i], &options->serial) != 0;
+      if (!options->serial_given) {
+        return false;
+      }
+    } else if (argument == "--expires" && i + 1 < argc) {
+      options->expires = parse_release_number(argv[++i], &options->expiry_days) != 0;
+      if (!options->expires || options->expiry_days > MAX_EXPIRY_DAYS) {
+        return false;
+      }
     } else if (!argument.empty() && argument[0] != '-' && options->directory.empty()) {
       options->directory = argument;
     } else {
@@ -103,6 +134,17 @@ class progress_line {
  private:
   bool shown_;
 };
+
+// The declarations that open the manifest.
+std::string declarations_of(const publish_options &options, int64_t now) {
+  uint64_t serial = options.serial_given ? options.serial : static_cast<uint64_t>(now);
+  std::string text = std::string(OVU_HASH_DECLARATION) + "\n" + OVU_SERIAL_DECLARATION + std::to_string(serial) + "\n";
+  if (options.expires) {
+    int64_t expires = now + static_cast<int64_t>(options.expiry_days) * SECONDS_PER_DAY;
+    text += OVU_EXPIRES_DECLARATION + std::to_string(expires) + "\n";
+  }
+  return text;
+}
 
 // Hashes every file and writes its line. A file that changed size since
 // it was listed would be published with the wrong size.
@@ -154,8 +196,10 @@ int publish(const publish_options &options) {
   compressed_writer writer;
   std::string why;
   const std::string manifest_path = options.directory + "/" + options.manifest_name;
-  if (!writer.open(manifest_path, options.format, &why) || !write_manifest_lines(options, listing, writer, &why) ||
-      !writer.finish(&why)) {
+  const std::string declarations = declarations_of(options, static_cast<int64_t>(std::time(nullptr)));
+  if (!writer.open(manifest_path, options.format, &why) ||
+      !writer.write(declarations.data(), declarations.size(), &why) ||
+      !write_manifest_lines(options, listing, writer, &why) || !writer.finish(&why)) {
     std::fprintf(stderr, "torvane-publish: %s; no manifest written\n", why.c_str());
     return EXIT_REFUSED;
   }
