@@ -6,6 +6,7 @@
 #include "launcher/built_in_configuration.h"
 #include "launcher/game_start.h"
 #include "launcher/launcher_flags.h"
+#include "launcher/release_key.h"
 #include "support/diagnostics.h"
 #include "support/process_control.h"
 
@@ -116,6 +117,7 @@ launcher_services launcher_default_services() {
   services.wait_for_return = wait_for_return;
   services.lock_name = LAUNCHER_LOCK_NAME;
   services.configuration = g_built_in_configuration;
+  services.release_key = g_built_in_release_key;
   return services;
 }
 
@@ -133,6 +135,7 @@ int launcher_main(int argc, char **argv, const launcher_services &services) {
     services.wait_for_return();
     return LAUNCHER_EXIT_FAILURE;
   }
+  g_launcher_release_key = services.release_key;
   int last_result = run_update_attempts(services);
   qarn_release_instance_lock();
   print_final_prompt();

@@ -35,6 +35,9 @@ struct launcher_services {
   const char *lock_name;
   // The built-in configuration handed to every update attempt, borrowed.
   const unsigned char *configuration;
+  // The key that releases must be signed with (LAUNCHER_RELEASE_KEY_LEN
+  // bytes, borrowed), or null to install them unchecked.
+  const unsigned char *release_key;
 };
 
 // launcher_default_services returns the services of the real program.

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "launcher/launcher_flags.h"
+#include "launcher/release_key.h"
 #include "launcher/update_console.h"
 #include "net/ssl_startup.h"
 #include "support/bounded_string.h"
@@ -15,6 +16,8 @@
 #include "support/memory_wipe.h"
 #include "support/process_control.h"
 #include "updater/updater.h"
+
+const unsigned char *g_launcher_release_key = nullptr;
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "launcher/built_in_configuration.h"
 #include "launcher/game_start.h"
 #include "launcher/launcher_flags.h"
+#include "launcher/release_key.h"
 #include "platform/instance_lock.h"
 #include "support/diagnostics.h"
 #include "support/process_control.h"
@@ -20,6 +21,7 @@ namespace {
 // launcher or the process tests.
 const char TEST_LOCK_NAME[] = "torvane_launcher_flow_test.lock";
 const unsigned char TEST_CONFIGURATION[LAUNCHER_CONFIGURATION_LEN] = {1, 2, 3};
+const unsigned char TEST_RELEASE_KEY[LAUNCHER_RELEASE_KEY_LEN] = {4, 5, 6};
 
 // Texts the player sees, as blocks.
 const char NO_SERVER[] =
@@ -98,7 +100,9 @@ int scripted_update(const unsigned char *configuration, const char *manifest_fil
                     ovu_update_stats *stats_out, const char *root_path_suffix) {
   flow_record &record = *g_record;
   record.masks_during_update.push_back(qarn_diagnostic_mask());
-  if (configuration != TEST_CONFIGURATION || std::strcmp(manifest_file, "update_manifest.lst") ||
+  // Each update checks releases with the key of the launcher's services.
+  if (configuration != TEST_CONFIGURATION || g_launcher_release_key != TEST_RELEASE_KEY ||
+      std::strcmp(manifest_file, "update_manifest.lst") ||
       std::strcmp(exclude_file, "update_exclude.lst") ||
       std::strcmp(temporary_file, "tmp/update.tmp") || stats_out == nullptr ||
       root_path_suffix != nullptr) {
@@ -146,6 +150,7 @@ class launcher_main_flow_test : public testing::Test {
     services_.wait_for_return = recording_wait_for_return;
     services_.lock_name = TEST_LOCK_NAME;
     services_.configuration = TEST_CONFIGURATION;
+    services_.release_key = TEST_RELEASE_KEY;
   }
   void TearDown() override {
     qarn_release_instance_lock();
@@ -335,6 +340,7 @@ TEST(launcher_default_services, are_the_real_ones) {
   EXPECT_EQ(services.wait_for_return, &wait_for_return);
   EXPECT_STREQ(services.lock_name, "torvane_updater_lock.tmp");
   EXPECT_EQ(services.configuration, g_built_in_configuration);
+  EXPECT_EQ(services.release_key, g_built_in_release_key);
 }
 
 // Without a configuration there is nothing to decipher: no update, and the
