@@ -1,0 +1,87 @@
+#include "updater/release_signature.h"
+
+#include <cstring>
+
+#include "http/http_downloader.h"
+#include "updater/remote_manifest_fetch.h"
+
+namespace {
+
+constexpr int32_t PREFIX_LEN = sizeof(OVU_SIGNATURE_PREFIX) - 1;
+constexpr int32_t HEX_LEN = 2 * OVU_SIGNATURE_LEN;
+constexpr char HEX_DIGITS[] = "0123456789abcdef";
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') {
+    return c - '0';
+  }
+  if (c >= 'a' && c <= 'f') {
+    return c - 'a' + 10;
+  }
+  if (c >= 'A' && c <= 'F') {
+    return c - 'A' + 10;
+  }
+  return -1;
+}
+
+// Where a signature download collects its body.
+struct signature_body {
+  char *text;
+  int32_t length;
+};
+
+int collect(void *context, const char *bytes, int32_t length) {
+  signature_body &body = *static_cast<signature_body *>(context);
+  if (length > OVU_SIGNATURE_FILE_MAX_LEN - body.length) {
+    return 0;
+  }
+  std::memcpy(body.text + body.length, bytes, static_cast<size_t>(length));
+  body.length += length;
+  return 1;
+}
+
+}  // namespace
+
+int parse_release_signature(const char *text, int32_t length, unsigned char signature[OVU_SIGNATURE_LEN]) {
+  if (length == PREFIX_LEN + HEX_LEN + 1 && text[length - 1] == '\n') {
+    length--;
+  }
+  if (length != PREFIX_LEN + HEX_LEN || std::memcmp(text, OVU_SIGNATURE_PREFIX, PREFIX_LEN) != 0) {
+    return 0;
+  }
+  const char *hex = text + PREFIX_LEN;
+  for (int32_t i = 0; i < OVU_SIGNATURE_LEN; i++) {
+    int high = hex_value(hex[2 * i]);
+    int low = hex_value(hex[2 * i + 1]);
+    if (high < 0 || low < 0) {
+      return 0;
+    }
+    signature[i] = static_cast<unsigned char>(high * 16 + low);
+  }
+  return 1;
+}
+
+std::string format_release_signature(const unsigned char signature[OVU_SIGNATURE_LEN]) {
+  std::string text = OVU_SIGNATURE_PREFIX;
+  for (int32_t i = 0; i < OVU_SIGNATURE_LEN; i++) {
+    text.push_back(HEX_DIGITS[signature[i] >> 4]);
+    text.push_back(HEX_DIGITS[signature[i] & 0x0f]);
+  }
+  return text + "\n";
+}
+
+int fetch_release_signature(const char *host, const char *path, char text[OVU_SIGNATURE_FILE_MAX_LEN],
+                            int32_t *length) {
+  signature_body body = {text, 0};
+  qarn_http_downloader downloader;
+  if (!downloader.set_connection(host, OVU_UPDATE_SERVER_PORT, 0)) {
+    return 0;
+  }
+  downloader.data_callback = collect;
+  downloader.callback_context = &body;
+  if (!downloader.download(host, path)) {
+    return 0;
+  }
+  *length = body.length;
+  return 1;
+}
