@@ -54,6 +54,17 @@ qarn_bounded_string_base &qarn_bounded_string_base::append(const char *text) {
   return *this;
 }
 
+void qarn_bounded_string_base::append_bytes(const char *bytes, int32_t length) {
+  int32_t room = capacity_ - length_;
+  int32_t taken = length < room ? length : room;
+  if (taken <= 0) {
+    return;
+  }
+  std::memcpy(storage_ + length_, bytes, static_cast<size_t>(taken));
+  length_ += taken;
+  storage_[length_] = '\0';
+}
+
 void qarn_bounded_string_base::append_char(char c) {
   if (length_ < capacity_) {
     storage_[length_++] = c;

@@ -22,6 +22,9 @@ class qarn_bounded_string_base {
   qarn_bounded_string_base &append(const char *text);
   // append_char appends |c| if there is room.
   void append_char(char c);
+  // append_bytes appends the |length| bytes at |bytes| (NUL bytes
+  // included) while there is room.
+  void append_bytes(const char *bytes, int32_t length);
   // append_word appends |text| up to its first NUL, space, tab or line feed.
   void append_word(const char *text);
   // append_int appends the decimal form of |value|.

@@ -168,12 +168,18 @@ void http_fetch_remote_manifest_data::download_progress_callback(void *data, int
 
 int http_fetch_remote_manifest_data::split_lines(http_fetch_remote_manifest_data *fetcher, const char *text,
                                                  int32_t length) {
-  for (int32_t i = 0; i < length; i++) {
-    if (text[i] != LINE_END) {
-      fetcher->line.append_char(text[i]);
-    } else if (!fetcher->parse_line()) {
+  const char *end = text + length;
+  while (text < end) {
+    const char *line_end = static_cast<const char *>(std::memchr(text, LINE_END, static_cast<size_t>(end - text)));
+    const char *piece_end = line_end != nullptr ? line_end : end;
+    fetcher->line.append_bytes(text, static_cast<int32_t>(piece_end - text));
+    if (line_end == nullptr) {
+      break;
+    }
+    if (!fetcher->parse_line()) {
       return 0;
     }
+    text = line_end + 1;
   }
   return 1;
 }

@@ -98,6 +98,24 @@ TEST_F(bounded_string_test, full_string_ignores_further_appends) {
   EXPECT_EQ(stop_capture(), expected_report("abc"));
 }
 
+TEST_F(bounded_string_test, append_bytes_takes_nul_bytes_and_stops_at_the_capacity) {
+  qarn_heap_bounded_string s(6);
+  s.append_bytes("ab\0c", 4);
+  EXPECT_EQ(s.length(), 4);
+  EXPECT_EQ(std::string(s.text(), 4), std::string("ab\0c", 4));
+  s.append_bytes("defgh", 5);
+  EXPECT_EQ(s.length(), 6);
+  EXPECT_EQ(std::string(s.text(), 6), std::string("ab\0cde", 6));
+  EXPECT_EQ(s.text()[6], '\0');
+  s.append_bytes("x", 1);
+  s.append_bytes("y", 0);
+  s.append_bytes("y", -3);
+  EXPECT_EQ(s.length(), 6);
+  start_capture();
+  s.clear();
+  EXPECT_NE(stop_capture().find("String Buffer overflow"), std::string::npos);
+}
+
 TEST_F(bounded_string_test, overflow_is_reported_once_per_filling) {
   const std::string text = numbered_text(6000);
   qarn_bounded_string s;
