@@ -4,6 +4,7 @@
 
 #include "support/block_scrambler.h"
 #include "support/bounded_string.h"
+#include "support/hex_text.h"
 #include "support/memory_wipe.h"
 
 namespace {
@@ -11,9 +12,10 @@ namespace {
 // Builds the key text from the key material in a heap string that wipes
 // itself when it goes.
 void build_key_text(const unsigned char *key_material, qarn_heap_bounded_string &key_text) {
-  for (int32_t i = 0; i < LAUNCHER_KEY_MATERIAL_LEN; i++) {
-    key_text.append_format("%02x", key_material[i]);
-  }
+  char hex[LAUNCHER_KEY_TEXT_LEN + 1];
+  qarn_hex_encode(key_material, LAUNCHER_KEY_MATERIAL_LEN, hex);
+  key_text.append(hex);
+  qarn_wipe_bytes(hex, sizeof(hex));
 }
 
 bool put_field(unsigned char *block, int32_t offset, int32_t field_len, const char *text) {

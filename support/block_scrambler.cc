@@ -6,6 +6,7 @@
 
 #include "support/bounded_string.h"
 #include "support/diagnostics.h"
+#include "support/hex_text.h"
 #include "support/sha256.h"
 
 namespace {
@@ -13,7 +14,6 @@ namespace {
 constexpr int32_t KEY_DIGEST_TEXT_LEN = 2 * QARN_SHA256_DIGEST_LEN;
 // Digest text, two colons, an index of up to 11 characters and the NUL.
 constexpr int32_t SEED_TEXT_SIZE = KEY_DIGEST_TEXT_LEN + 16;
-constexpr char HEX_DIGITS[] = "0123456789abcdef";
 
 // One block of keystream and the position of its next unused byte.
 struct keystream {
@@ -30,18 +30,10 @@ void sha256_of(const void *bytes, size_t length, unsigned char digest[QARN_SHA25
   qarn_sha256_final(&context, digest);
 }
 
-void write_hex(char *out, const unsigned char *bytes, int32_t count) {
-  for (int32_t i = 0; i < count; i++) {
-    out[2 * i] = HEX_DIGITS[bytes[i] >> 4];
-    out[2 * i + 1] = HEX_DIGITS[bytes[i] & 0x0F];
-  }
-  out[2 * count] = '\0';
-}
-
 void keystream_start(keystream *stream, const char *key) {
   unsigned char key_digest[QARN_SHA256_DIGEST_LEN];
   sha256_of(key, std::strlen(key), key_digest);
-  write_hex(stream->key_digest_text, key_digest, QARN_SHA256_DIGEST_LEN);
+  qarn_hex_encode(key_digest, QARN_SHA256_DIGEST_LEN, stream->key_digest_text);
   stream->block_index = 0;
   stream->position = QARN_SHA256_DIGEST_LEN;
 }

@@ -14,6 +14,7 @@
 #include <string>
 
 #include "launcher/configuration_block.h"
+#include "support/hex_text.h"
 #include "support/memory_wipe.h"
 
 namespace {
@@ -22,32 +23,9 @@ constexpr int EXIT_WRITTEN = 0;
 constexpr int EXIT_FAILED = 1;
 constexpr int BYTES_PER_LINE = 12;
 
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
-
 bool parse_key(const std::string &hex, unsigned char *key) {
-  if (hex.size() != static_cast<size_t>(LAUNCHER_KEY_TEXT_LEN)) {
-    return false;
-  }
-  for (int32_t i = 0; i < LAUNCHER_KEY_MATERIAL_LEN; i++) {
-    int high = hex_value(hex[2 * i]);
-    int low = hex_value(hex[2 * i + 1]);
-    if (high < 0 || low < 0) {
-      return false;
-    }
-    key[i] = static_cast<unsigned char>(high * 16 + low);
-  }
-  return true;
+  return hex.size() == static_cast<size_t>(LAUNCHER_KEY_TEXT_LEN) &&
+         qarn_hex_decode(hex.c_str(), LAUNCHER_KEY_MATERIAL_LEN, key);
 }
 
 bool write_source(const char *path, const unsigned char *configuration) {

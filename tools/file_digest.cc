@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support/hex_text.h"
 #include "support/sha256.h"
 
 namespace {
@@ -14,13 +15,9 @@ constexpr size_t READ_BLOCK_LEN = 256 * 1024;
 }  // namespace
 
 std::string hex_of(const unsigned char *bytes, size_t length) {
-  static const char DIGITS[] = "0123456789abcdef";
-  std::string hex;
-  hex.reserve(2 * length);
-  for (size_t i = 0; i < length; i++) {
-    hex.push_back(DIGITS[bytes[i] >> 4]);
-    hex.push_back(DIGITS[bytes[i] & 0x0f]);
-  }
+  std::string hex(2 * length + 1, '\0');
+  qarn_hex_encode(bytes, static_cast<int32_t>(length), &hex[0]);
+  hex.pop_back();
   return hex;
 }
 

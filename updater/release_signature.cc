@@ -3,26 +3,13 @@
 #include <cstring>
 
 #include "http/http_downloader.h"
+#include "support/hex_text.h"
 #include "updater/remote_manifest_fetch.h"
 
 namespace {
 
 constexpr int32_t PREFIX_LEN = sizeof(OVU_SIGNATURE_PREFIX) - 1;
 constexpr int32_t HEX_LEN = 2 * OVU_SIGNATURE_LEN;
-constexpr char HEX_DIGITS[] = "0123456789abcdef";
-
-int hex_value(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
 
 // Where a signature download collects its body.
 struct signature_body {
@@ -49,25 +36,13 @@ int parse_release_signature(const char *text, int32_t length, unsigned char sign
   if (length != PREFIX_LEN + HEX_LEN || std::memcmp(text, OVU_SIGNATURE_PREFIX, PREFIX_LEN) != 0) {
     return 0;
   }
-  const char *hex = text + PREFIX_LEN;
-  for (int32_t i = 0; i < OVU_SIGNATURE_LEN; i++) {
-    int high = hex_value(hex[2 * i]);
-    int low = hex_value(hex[2 * i + 1]);
-    if (high < 0 || low < 0) {
-      return 0;
-    }
-    signature[i] = static_cast<unsigned char>(high * 16 + low);
-  }
-  return 1;
+  return qarn_hex_decode(text + PREFIX_LEN, OVU_SIGNATURE_LEN, signature);
 }
 
 std::string format_release_signature(const unsigned char signature[OVU_SIGNATURE_LEN]) {
-  std::string text = OVU_SIGNATURE_PREFIX;
-  for (int32_t i = 0; i < OVU_SIGNATURE_LEN; i++) {
-    text.push_back(HEX_DIGITS[signature[i] >> 4]);
-    text.push_back(HEX_DIGITS[signature[i] & 0x0f]);
-  }
-  return text + "\n";
+  char hex[HEX_LEN + 1];
+  qarn_hex_encode(signature, OVU_SIGNATURE_LEN, hex);
+  return std::string(OVU_SIGNATURE_PREFIX) + hex + "\n";
 }
 
 int fetch_release_signature(const char *host, const char *path, char text[OVU_SIGNATURE_FILE_MAX_LEN],

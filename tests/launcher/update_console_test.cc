@@ -8,42 +8,25 @@
 
 #include "launcher/launcher_flags.h"
 #include "support/clock.h"
+#include "tests/common/moved_clock.h"
 
 namespace {
-
-struct moved_clock {
-  static uint32_t tick;
-  static int64_t seconds;
-  static uint32_t read_tick() { return tick; }
-  static int64_t read_seconds() { return seconds; }
-  static void advance(int64_t by_seconds) {
-    tick += static_cast<uint32_t>(by_seconds * 1000);
-    seconds += by_seconds;
-  }
-};
-uint32_t moved_clock::tick = 5000;
-int64_t moved_clock::seconds = 1800000000;
 
 class update_console_test : public testing::Test {
  protected:
   void SetUp() override {
-    qarn_clock_sources sources = {moved_clock::read_tick, moved_clock::read_seconds};
-    qarn_clock_set_sources(&sources);
-    qarn_clock_reset();
     g_launcher_flags.verbose = 0;
     // As an update run starts.
     g_last_percent_time = qarn_clock_seconds();
   }
-  void TearDown() override {
-    g_launcher_flags.verbose = 0;
-    qarn_clock_set_sources(nullptr);
-    qarn_clock_reset();
-  }
+  void TearDown() override { g_launcher_flags.verbose = 0; }
   std::string percent_at(double done, double total) {
     testing::internal::CaptureStdout();
     print_percent_complete(nullptr, done, total);
     return testing::internal::GetCapturedStdout();
   }
+
+  moved_clock clock_;
 };
 
 TEST_F(update_console_test, percentage_lines_come_at_most_every_three_seconds) {

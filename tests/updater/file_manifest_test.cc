@@ -10,16 +10,12 @@
 
 #include "tests/common/diagnostic_capture.h"
 #include "tests/common/file_contents.h"
+#include "tests/common/local_manifest.h"
 #include "tests/common/scratch_directory.h"
 
 namespace {
 
-const char HEADER[] =
-    "# This is an automatically generated file - do not modify\n"
-    "# It contains a list of the files currently managed by the\n"
-    "# updater.  Changing or deleting it may cause your next\n"
-    "# update to download far more things than it needs.\n"
-    "\n";
+const char *const HEADER = LOCAL_MANIFEST_HEADER;
 
 const char HASH_A[] = "0123456789abcdef0123456789abcdef";
 const char HASH_B[] = "fedcba9876543210fedcba9876543210";

@@ -12,28 +12,16 @@
 #include <vector>
 
 #include "tests/common/diagnostic_capture.h"
+#include "tests/common/zlib_stream.h"
 
 namespace {
 
 constexpr int32_t LENGTH_UNKNOWN = -1;
 const char HASH[] = "0123456789abcdef0123456789abcdef";
 
-enum class wrapper { zlib, gzip, raw };
+using wrapper = zlib_wrapper;
 
-std::string compress(const std::string &text, wrapper how) {
-  int bits = how == wrapper::zlib ? 15 : how == wrapper::gzip ? 31 : -15;
-  z_stream stream{};
-  EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, bits, 9, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&stream, text.size()) + 64, '\0');
-  stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
-  stream.avail_in = static_cast<uInt>(text.size());
-  stream.next_out = reinterpret_cast<Bytef *>(&out[0]);
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
+std::string compress(const std::string &text, wrapper how) { return zlib_compress(text, how); }
 
 // Block sizes to cut a body into; the downloader hands at most 8192 bytes.
 using split = std::vector<size_t>;

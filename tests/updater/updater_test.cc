@@ -15,16 +15,13 @@
 #include "support/text_scan.h"
 #include "tests/common/diagnostic_capture.h"
 #include "tests/common/file_contents.h"
+#include "tests/common/local_manifest.h"
+#include "tests/common/moved_clock.h"
 #include "tests/common/scratch_directory.h"
 
 namespace {
 
-const char HEADER[] =
-    "# This is an automatically generated file - do not modify\n"
-    "# It contains a list of the files currently managed by the\n"
-    "# updater.  Changing or deleting it may cause your next\n"
-    "# update to download far more things than it needs.\n"
-    "\n";
+const char *const HEADER = LOCAL_MANIFEST_HEADER;
 const char HASH_A[] = "0123456789abcdef0123456789abcdef";
 const char HASH_B[] = "fedcba9876543210fedcba9876543210";
 
@@ -200,37 +197,15 @@ TEST_F(updater_test, install_files_proves_the_temporary_file_and_the_destination
   plan.release();
 }
 
-// A clock the test moves: tick and calendar advance together.
-struct moved_clock {
-  static uint32_t tick;
-  static int64_t seconds;
-  static uint32_t read_tick() { return tick; }
-  static int64_t read_seconds() { return seconds; }
-  static void advance(int64_t by_seconds) {
-    tick += static_cast<uint32_t>(by_seconds * 1000);
-    seconds += by_seconds;
-  }
-};
-uint32_t moved_clock::tick = 100000;
-int64_t moved_clock::seconds = 1800000000;
-
 class progress_tick_test : public updater_test {
  protected:
   void SetUp() override {
     updater_test::SetUp();
-    qarn_clock_sources sources = {moved_clock::read_tick, moved_clock::read_seconds};
-    qarn_clock_set_sources(&sources);
-    qarn_clock_reset();
     manifest_path = dir.write_file("update_manifest.lst", HEADER);
     ASSERT_EQ(updater.load_manifest(manifest_path.c_str()), 1);
     updater.verbose = 1;
     seen.messages.clear();
     updater.last_save_time = qarn_clock_seconds();
-  }
-  void TearDown() override {
-    qarn_clock_set_sources(nullptr);
-    qarn_clock_reset();
-    updater_test::TearDown();
   }
   // Records one installed file the way the installation does.
   void install(const char *name) {
@@ -242,6 +217,7 @@ class progress_tick_test : public updater_test {
     return read_file(manifest_path).find(std::string(" ") + name + "\n") != std::string::npos;
   }
 
+  moved_clock clock;
   std::string manifest_path;
 };
 

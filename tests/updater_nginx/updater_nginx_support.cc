@@ -39,20 +39,6 @@ nginx_server &update_server() {
   return *holder.server;
 }
 
-std::string zlib_compress(const std::string &text, bool gzip) {
-  z_stream stream{};
-  EXPECT_EQ(deflateInit2(&stream, 9, Z_DEFLATED, gzip ? 31 : 15, 9, Z_DEFAULT_STRATEGY), Z_OK);
-  std::string out(deflateBound(&stream, text.size()) + 64, '\0');
-  stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(text.data()));
-  stream.avail_in = static_cast<uInt>(text.size());
-  stream.next_out = reinterpret_cast<Bytef *>(&out[0]);
-  stream.avail_out = static_cast<uInt>(out.size());
-  EXPECT_EQ(deflate(&stream, Z_FINISH), Z_STREAM_END);
-  out.resize(stream.total_out);
-  deflateEnd(&stream);
-  return out;
-}
-
 int publish_release(const std::string &root, const file_tree &files, const std::string &options) {
   fs::path directory = fs::path(update_server().docroot()) / root.substr(1);
   std::error_code ignored;

@@ -5,7 +5,6 @@
 #define TORVANE_TESTS_UPDATER_NGINX_UPDATER_NGINX_SUPPORT_H
 
 #include <gtest/gtest.h>
-#include <zlib.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -15,7 +14,9 @@
 
 #include "tests/common/diagnostic_capture.h"
 #include "tests/common/file_contents.h"
+#include "tests/common/local_manifest.h"
 #include "tests/common/scratch_directory.h"
+#include "tests/common/zlib_stream.h"
 #include "tests/http/nginx_fixture.h"
 #include "updater/updater.h"
 
@@ -23,12 +24,7 @@ constexpr int UPDATE_PORT = 80;
 constexpr char UPDATE_HOST[] = "127.0.0.1";
 constexpr char MANIFEST_NAME[] = "manifest.lst.z";
 
-constexpr char MANIFEST_HEADER[] =
-    "# This is an automatically generated file - do not modify\n"
-    "# It contains a list of the files currently managed by the\n"
-    "# updater.  Changing or deleting it may cause your next\n"
-    "# update to download far more things than it needs.\n"
-    "\n";
+constexpr const char *MANIFEST_HEADER = LOCAL_MANIFEST_HEADER;
 
 // name -> bytes of a release or an installation.
 using file_tree = std::map<std::string, std::string>;
@@ -44,9 +40,6 @@ int publish_release(const std::string &root, const file_tree &files, const std::
 // serve_manifest_text puts a hand-made manifest |text|, compressed with
 // zlib, at |root| + "/" + MANIFEST_NAME.
 void serve_manifest_text(const std::string &root, const std::string &text);
-
-// zlib_compress returns |text| as one zlib stream (gzip with |gzip|).
-std::string zlib_compress(const std::string &text, bool gzip = false);
 
 // files_under returns every regular file below |directory| with its bytes,
 // leaving out |skipped| names.
