@@ -15,9 +15,11 @@ namespace {
 // Room for the formatted exec failure, as the report has always used.
 constexpr int EXEC_FAILURE_TEXT_LEN = 1024;
 
-// The one lock this process can hold.
+// The one lock this process can hold. A process let through without a
+// lock (it cannot write the installation) counts as holding it, with no
+// handle to release.
 int32_t g_lock_held = 0;
-platform_lock_handle g_lock_handle = 0;
+platform_lock_handle g_lock_handle = PLATFORM_LOCK_NO_HANDLE;
 
 // Error codes of the shell's elevated start.
 enum qarn_shell_error : int {
@@ -89,13 +91,20 @@ int qarn_acquire_instance_lock(const char *name) {
   if (g_lock_held != 0) {
     return 0;
   }
-  platform_lock_handle handle = 0;
-  if (platform_lock_acquire(name, &handle) != PLATFORM_LOCK_ACQUIRED) {
-    g_lock_handle = 0;
-    g_lock_held = 0;
-    return 0;
+  platform_lock_handle handle = PLATFORM_LOCK_NO_HANDLE;
+  switch (platform_lock_acquire(name, &handle)) {
+    case PLATFORM_LOCK_ACQUIRED:
+      g_lock_handle = handle;
+      break;
+    case PLATFORM_LOCK_NOT_NEEDED:
+      g_lock_handle = PLATFORM_LOCK_NO_HANDLE;
+      break;
+    case PLATFORM_LOCK_HELD_ELSEWHERE:
+    case PLATFORM_LOCK_FAILED:
+      g_lock_handle = PLATFORM_LOCK_NO_HANDLE;
+      g_lock_held = 0;
+      return 0;
   }
-  g_lock_handle = handle;
   g_lock_held = 1;
   return g_lock_held;
 }
@@ -104,8 +113,10 @@ void qarn_release_instance_lock() {
   if (g_lock_held == 0) {
     return;
   }
-  platform_lock_release(g_lock_handle);
-  g_lock_handle = 0;
+  if (g_lock_handle != PLATFORM_LOCK_NO_HANDLE) {
+    platform_lock_release(g_lock_handle);
+  }
+  g_lock_handle = PLATFORM_LOCK_NO_HANDLE;
   g_lock_held = 0;
 }
 

@@ -10,10 +10,12 @@
 constexpr long QARN_MIN_BOOT_IMAGE_BYTES = 100;
 
 // qarn_acquire_instance_lock takes the single-instance lock called |name|,
-// which the launchers of one user share and the system frees when the
-// holding process ends. Returns 1 if this process holds it now; 0 if another
-// holder has it (a second acquire in this process counts as another holder
-// and leaves the first hold in place) or the lock cannot be made.
+// which the launchers of one installation share (on Windows: of one user)
+// and the system frees when the holding process ends. Returns 1 if this
+// process holds it now, or may go on without it because it cannot write
+// the installation and so cannot race a holder; 0 if another holder has it
+// (a second acquire in this process counts as another holder and leaves the
+// first hold in place) or the lock cannot be made.
 int qarn_acquire_instance_lock(const char *name);
 
 // qarn_release_instance_lock gives the lock up. Without a hold it does

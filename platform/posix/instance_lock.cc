@@ -1,6 +1,21 @@
-// The named lock as an advisory file lock. flock() locks belong to the open
-// file, so the kernel drops them when the holder dies, and a second open in
-// the same process conflicts just as another process would.
+// The single-instance lock as an advisory write lock on a file of the
+// installation (the current directory).
+//
+// Why the file sits in the installation: what must never happen is two
+// updaters on one installation, so the lock must be the same object for
+// every launcher of that installation, whatever environment it was started
+// with and whatever user it runs as. A lock file in a per-user or
+// per-session directory gave each of those its own lock.
+//
+// Why a write lock: taking it needs a descriptor open for writing, and the
+// file grants writing only to those who can write the installation anyway.
+// Anybody else can neither create the file nor open it, so cannot hold it.
+//
+// Why open-file-description locks: they belong to the open file, so a
+// second open in this process conflicts just as another process would, and
+// the kernel drops them when the last descriptor closes (the holder ends, or
+// execs: the descriptor is close-on-exec). flock() has the same semantics
+// and stands in where the kernel has no such locks.
 #include "platform/instance_lock.h"
 
 #include <fcntl.h>
@@ -9,105 +24,166 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
-// Room for the directory and the lock name.
-constexpr size_t LOCK_PATH_LEN = 4096;
-// Room for "-" and a user id.
-constexpr size_t USER_SUFFIX_LEN = 32;
-// Only the owner may open the lock file.
-constexpr mode_t LOCK_FILE_MODE = 0600;
-// Shared by the users of the machine; the user id in the name keeps their
-// locks apart.
-const char SHARED_TEMPORARY_DIRECTORY[] = "/tmp";
+// Never follow a link planted under the lock name, never wait on a planted
+// FIFO or device, never let the file reach a started program.
+constexpr int LOCK_OPEN_FLAGS = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+// Nobody but the creator may open a new lock file before its access is set.
+constexpr mode_t LOCK_FILE_CREATE_MODE = 0600;
+constexpr mode_t OWNER_READ_WRITE = S_IRUSR | S_IWUSR;
+constexpr mode_t GROUP_READ_WRITE = S_IRGRP | S_IWGRP;
+// A lock file removed between the create and the open of another launcher
+// is made again; a name that keeps vanishing is somebody's game.
+constexpr int OPEN_ATTEMPTS = 3;
+constexpr uid_t ROOT_USER = 0;
+const char INSTALLATION_DIRECTORY[] = ".";
 
-// A lock name is one file name: a slash must not lead elsewhere.
-void append_file_name(char *out, size_t out_len, const char *name) {
-  size_t used = std::strlen(out);
-  for (; *name != '\0' && used + 1 < out_len; name++) {
-    out[used++] = (*name == '/') ? '_' : *name;
-  }
-  out[used] = '\0';
+// Whether this process may add files to the installation. It decides what a
+// lock file that cannot be opened means: someone else's file in an
+// installation we can change (refuse), or an installation we cannot change
+// at all, which therefore cannot be raced (go on without a lock).
+bool can_write_installation() {
+  return faccessat(AT_FDCWD, INSTALLATION_DIRECTORY, W_OK, AT_EACCESS) == 0;
 }
 
-// Builds |directory| + "/" + |name| + |suffix| into |out|.
-bool build_lock_path(const char *directory, const char *name, const char *suffix, char *out,
-                     size_t out_len) {
-  int written = std::snprintf(out, out_len, "%s/", directory);
-  if (written < 0 || static_cast<size_t>(written) >= out_len) {
-    return false;
+// Gives a new lock file to the installation's owner, and to its group when
+// the group may write the installation: they are exactly those who may
+// write it. The creator's group could hold users who may not, and a file
+// left to root by an elevated run would shut its owner out.
+void grant_access_of_installation(int fd) {
+  struct stat installation;
+  if (stat(INSTALLATION_DIRECTORY, &installation) != 0) {
+    return;  // the file keeps its creator-only access
   }
-  append_file_name(out, out_len, name);
-  size_t used = std::strlen(out);
-  written = std::snprintf(out + used, out_len - used, "%s", suffix);
-  return written >= 0 && static_cast<size_t>(written) < out_len - used;
+  if (geteuid() == ROOT_USER) {
+    (void)fchown(fd, installation.st_uid, static_cast<gid_t>(-1));
+  }
+  mode_t mode = OWNER_READ_WRITE;
+  if ((installation.st_mode & S_IWGRP) != 0 &&
+      fchown(fd, static_cast<uid_t>(-1), installation.st_gid) == 0) {
+    mode |= GROUP_READ_WRITE;
+  }
+  // Set after the create: the umask must not take the group's write bit.
+  (void)fchmod(fd, mode);
 }
 
-// Opens the lock file without following links; in a shared directory a
-// file that belongs to someone else is refused.
-int open_lock_file(const char *path) {
-  int fd = open(path, O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, LOCK_FILE_MODE);
-  if (fd < 0) {
-    return -1;
-  }
-  struct stat status;
-  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != geteuid()) {
-    close(fd);
-    return -1;
-  }
-  return fd;
-}
-
-// Opens the lock file in the per-user runtime directory when the session
-// has one, else in the shared temporary directory with the user id in its
-// name. Returns the descriptor, or -1.
-int open_user_lock_file(const char *name) {
-  char path[LOCK_PATH_LEN];
-  const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-  if (runtime != nullptr && runtime[0] == '/' &&
-      build_lock_path(runtime, name, "", path, sizeof(path))) {
-    int fd = open_lock_file(path);
+// Opens the lock file |name| for writing, creating it when it is missing.
+// An existing file is never removed and made again: a holder of the old
+// file would then miss the holder of the new one. Returns the descriptor,
+// or -1 with errno set.
+int open_lock_file(const char *name) {
+  for (int attempt = 0; attempt < OPEN_ATTEMPTS; attempt++) {
+    int fd = open(name, LOCK_OPEN_FLAGS | O_CREAT | O_EXCL, LOCK_FILE_CREATE_MODE);
     if (fd >= 0) {
+      grant_access_of_installation(fd);
+      return fd;
+    }
+    if (errno != EEXIST) {
+      return -1;
+    }
+    fd = open(name, LOCK_OPEN_FLAGS);
+    if (fd >= 0 || errno != ENOENT) {
       return fd;
     }
   }
-  char user_suffix[USER_SUFFIX_LEN];
-  std::snprintf(user_suffix, sizeof(user_suffix), "-%lu", static_cast<unsigned long>(geteuid()));
-  if (!build_lock_path(SHARED_TEMPORARY_DIRECTORY, name, user_suffix, path, sizeof(path))) {
-    return -1;
+  return -1;
+}
+
+// Only a plain file can be the lock: a FIFO or a device under its name was
+// planted.
+bool is_regular_file(int fd) {
+  struct stat status;
+  return fstat(fd, &status) == 0 && S_ISREG(status.st_mode);
+}
+
+// Takes the write lock on the whole of |fd| without waiting.
+platform_lock_result lock_whole_file(int fd) {
+#ifdef F_OFD_SETLK
+  struct flock whole;
+  std::memset(&whole, 0, sizeof(whole));
+  whole.l_type = F_WRLCK;
+  whole.l_whence = SEEK_SET;  // from offset 0, length 0: to the end, however long
+  if (fcntl(fd, F_OFD_SETLK, &whole) == 0) {
+    return PLATFORM_LOCK_ACQUIRED;
   }
-  return open_lock_file(path);
+  if (errno == EAGAIN || errno == EACCES) {
+    return PLATFORM_LOCK_HELD_ELSEWHERE;
+  }
+  if (errno != EINVAL) {
+    return PLATFORM_LOCK_FAILED;
+  }
+  // EINVAL: a kernel without open-file-description locks.
+#endif
+  int result;
+  do {
+    result = flock(fd, LOCK_EX | LOCK_NB);
+  } while (result != 0 && errno == EINTR);
+  if (result == 0) {
+    return PLATFORM_LOCK_ACQUIRED;
+  }
+  return errno == EWOULDBLOCK ? PLATFORM_LOCK_HELD_ELSEWHERE : PLATFORM_LOCK_FAILED;
+}
+
+// Drops whichever of the two locks lock_whole_file took. Unlocking before
+// the close also frees the lock when a forked child still shares the open
+// file on its way to an exec.
+void unlock_whole_file(int fd) {
+#ifdef F_OFD_SETLK
+  struct flock whole;
+  std::memset(&whole, 0, sizeof(whole));
+  whole.l_type = F_UNLCK;
+  whole.l_whence = SEEK_SET;
+  (void)fcntl(fd, F_OFD_SETLK, &whole);
+#endif
+  (void)flock(fd, LOCK_UN);
+}
+
+// What a lock file that cannot be used means for this process.
+platform_lock_result unusable_lock_file() {
+  return can_write_installation() ? PLATFORM_LOCK_FAILED : PLATFORM_LOCK_NOT_NEEDED;
+}
+
+// A lock name is one file name of the installation: a slash would lead
+// elsewhere.
+bool is_file_name(const char *name) {
+  return name[0] != '\0' && std::strchr(name, '/') == nullptr;
 }
 
 }  // namespace
 
 platform_lock_result platform_lock_acquire(const char *name, platform_lock_handle *handle) {
-  if (name == nullptr || handle == nullptr) {
+  if (handle == nullptr) {
     return PLATFORM_LOCK_FAILED;
   }
-  int fd = open_user_lock_file(name);
+  *handle = PLATFORM_LOCK_NO_HANDLE;
+  if (name == nullptr || !is_file_name(name)) {
+    return PLATFORM_LOCK_FAILED;
+  }
+  int fd = open_lock_file(name);
   if (fd < 0) {
-    return PLATFORM_LOCK_FAILED;
+    return unusable_lock_file();
   }
-  int result;
-  do {
-    result = flock(fd, LOCK_EX | LOCK_NB);
-  } while (result != 0 && errno == EINTR);
-  if (result != 0) {
-    int error = errno;
+  if (!is_regular_file(fd)) {
     close(fd);
-    return error == EWOULDBLOCK ? PLATFORM_LOCK_HELD_ELSEWHERE : PLATFORM_LOCK_FAILED;
+    return unusable_lock_file();
+  }
+  platform_lock_result result = lock_whole_file(fd);
+  if (result != PLATFORM_LOCK_ACQUIRED) {
+    close(fd);
+    return result;
   }
   *handle = fd;
   return PLATFORM_LOCK_ACQUIRED;
 }
 
 void platform_lock_release(platform_lock_handle handle) {
+  if (handle == PLATFORM_LOCK_NO_HANDLE) {
+    return;
+  }
   int fd = static_cast<int>(handle);
-  flock(fd, LOCK_UN);
+  unlock_whole_file(fd);
   close(fd);
 }

@@ -6,6 +6,7 @@
 
 #include "support/diagnostics.h"
 #include "support/process_control.h"
+#include "tests/common/current_directory.h"
 #include "tests/common/scratch_directory.h"
 #include "tests/launcher/client_image.h"
 #include "tests/launcher/exec_failure.h"
@@ -32,6 +33,8 @@ class start_game_test : public testing::TestWithParam<unstartable_client_case> {
     qarn_set_diagnostic_mask(QARN_MASK_NONE);
   }
   scratch_directory scratch_;
+  // The lock is a file of the installation, the current directory.
+  current_directory_change in_installation_{scratch_.path()};
 };
 
 TEST_P(start_game_test, deletes_the_client_and_returns_zero) {

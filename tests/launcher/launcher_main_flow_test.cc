@@ -13,6 +13,8 @@
 #include "platform/instance_lock.h"
 #include "support/diagnostics.h"
 #include "support/process_control.h"
+#include "tests/common/current_directory.h"
+#include "tests/common/scratch_directory.h"
 #include "tests/launcher/lock_check.h"
 
 namespace {
@@ -177,6 +179,9 @@ class launcher_main_flow_test : public testing::Test {
   flow_record record_;
   launcher_services services_;
   std::string output_;
+  // The lock is a file of the installation, the current directory.
+  scratch_directory installation_;
+  current_directory_change in_installation_{installation_.path()};
 };
 
 // One path through the attempt loop, from the scripted update results to

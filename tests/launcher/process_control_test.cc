@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -12,6 +13,7 @@
 
 #include "platform/instance_lock.h"
 #include "support/diagnostics.h"
+#include "tests/common/current_directory.h"
 #include "tests/common/scratch_directory.h"
 #include "tests/launcher/client_image.h"
 #include "tests/launcher/exec_failure.h"
@@ -35,10 +37,14 @@ int probe_lock_from_another_process(const char *name) {
   return exit_code_of(std::system(command.c_str()));
 }
 
+// Every lock test runs in an installation of its own: on POSIX the lock is
+// a file of the current directory.
 class instance_lock_test : public testing::Test {
  protected:
   void SetUp() override { qarn_release_instance_lock(); }
   void TearDown() override { qarn_release_instance_lock(); }
+  scratch_directory installation_;
+  current_directory_change in_installation_{installation_.path()};
 };
 
 TEST_F(instance_lock_test, second_acquire_in_this_process_is_refused_and_keeps_the_first) {
@@ -87,6 +93,170 @@ TEST_F(instance_lock_test, release_without_hold_and_twice_is_harmless) {
   EXPECT_TRUE(lock_is_free(TEST_LOCK_NAME));
   EXPECT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
 }
+
+#ifndef _WIN32
+namespace fs = std::filesystem;
+
+constexpr fs::perms OWNER_READ_WRITE = fs::perms::owner_read | fs::perms::owner_write;
+constexpr fs::perms GROUP_READ_WRITE = fs::perms::group_read | fs::perms::group_write;
+
+// Runs the lock probe from the directory |installation|, as a launcher of
+// that installation.
+int probe_lock_in(const fs::path &installation, const char *name) {
+  current_directory_change in_installation(installation);
+  return probe_lock_from_another_process(name);
+}
+
+TEST_F(instance_lock_test, lock_is_a_file_of_the_installation_and_outlives_the_hold) {
+  ASSERT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(installation_.file(TEST_LOCK_NAME))));
+  qarn_release_instance_lock();
+  // Removing it would let a launcher that opened the old file and one that
+  // makes a new file hold their locks side by side.
+  EXPECT_TRUE(installation_.exists(TEST_LOCK_NAME)) << "release removed the lock file";
+}
+
+TEST_F(instance_lock_test, locks_of_other_installations_are_independent) {
+  scratch_directory other_installation;
+  ASSERT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
+  EXPECT_EQ(probe_lock_in(other_installation.path(), TEST_LOCK_NAME), PROBE_ACQUIRED);
+  EXPECT_EQ(probe_lock_in(installation_.path(), TEST_LOCK_NAME), PROBE_REFUSED);
+}
+
+TEST_F(instance_lock_test, existing_lock_file_is_used_as_it_is) {
+  const std::string content = "left by an earlier launcher";
+  std::string path = installation_.write_file(TEST_LOCK_NAME, content);
+  const fs::perms mode = OWNER_READ_WRITE | fs::perms::group_read;
+  fs::permissions(path, mode);
+  ASSERT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
+  EXPECT_EQ(probe_lock_from_another_process(TEST_LOCK_NAME), PROBE_REFUSED);
+  qarn_release_instance_lock();
+  EXPECT_EQ(read_file(path), content);
+  EXPECT_EQ(fs::status(path).permissions(), mode) << "only a new lock file gets its access set";
+}
+
+// A new lock file may be opened for writing, and so locked, only by those
+// who may write the installation: its owner, and its group when the group
+// may write there.
+struct lock_file_access_case {
+  const char *label;
+  fs::perms installation_mode;
+  fs::perms expected_file_mode;
+};
+
+class lock_file_access_test : public instance_lock_test,
+                              public testing::WithParamInterface<lock_file_access_case> {};
+
+TEST_P(lock_file_access_test, new_lock_file_grants_writing_to_who_may_write_the_installation) {
+  const lock_file_access_case &c = GetParam();
+  fs::permissions(installation_.path(), c.installation_mode);
+  ASSERT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 1);
+  EXPECT_EQ(fs::status(installation_.file(TEST_LOCK_NAME)).permissions(), c.expected_file_mode);
+}
+
+const lock_file_access_case LOCK_FILE_ACCESS_CASES[] = {
+    {"private_installation", fs::perms::owner_all, OWNER_READ_WRITE},
+    {"installation_others_may_read", fs::perms::owner_all | fs::perms::group_read |
+                                         fs::perms::group_exec | fs::perms::others_read |
+                                         fs::perms::others_exec,
+     OWNER_READ_WRITE},
+    {"installation_of_a_group", fs::perms::owner_all | fs::perms::group_all,
+     OWNER_READ_WRITE | GROUP_READ_WRITE},
+    {"installation_of_a_group_others_may_read",
+     fs::perms::owner_all | fs::perms::group_all | fs::perms::others_read | fs::perms::others_exec,
+     OWNER_READ_WRITE | GROUP_READ_WRITE},
+};
+
+INSTANTIATE_TEST_SUITE_P(table, lock_file_access_test, testing::ValuesIn(LOCK_FILE_ACCESS_CASES),
+                         [](const testing::TestParamInfo<lock_file_access_case> &info) {
+                           return std::string(info.param.label);
+                         });
+
+// Something planted under the lock name: the lock is refused, and nothing
+// is made or changed where a link points.
+struct planted_name_case {
+  const char *label;
+  void (*plant)(const scratch_directory &installation, const scratch_directory &elsewhere);
+};
+
+const char PLANTED_TARGET[] = "target";
+const char TARGET_CONTENT[] = "not a lock";
+
+void plant_link_to_missing_file(const scratch_directory &installation,
+                                const scratch_directory &elsewhere) {
+  fs::create_symlink(elsewhere.file(PLANTED_TARGET), installation.file(TEST_LOCK_NAME));
+}
+
+void plant_link_to_file(const scratch_directory &installation,
+                        const scratch_directory &elsewhere) {
+  fs::create_symlink(elsewhere.write_file(PLANTED_TARGET, TARGET_CONTENT),
+                     installation.file(TEST_LOCK_NAME));
+}
+
+void plant_relative_link(const scratch_directory &installation,
+                         const scratch_directory &elsewhere) {
+  (void)elsewhere;
+  installation.write_file(PLANTED_TARGET, TARGET_CONTENT);
+  fs::create_symlink(PLANTED_TARGET, installation.file(TEST_LOCK_NAME));
+}
+
+void plant_link_to_directory(const scratch_directory &installation,
+                             const scratch_directory &elsewhere) {
+  fs::create_directory_symlink(elsewhere.path(), installation.file(TEST_LOCK_NAME));
+}
+
+void plant_directory(const scratch_directory &installation, const scratch_directory &elsewhere) {
+  (void)elsewhere;
+  fs::create_directory(installation.file(TEST_LOCK_NAME));
+}
+
+class planted_name_test : public instance_lock_test,
+                          public testing::WithParamInterface<planted_name_case> {
+ protected:
+  scratch_directory elsewhere_;
+};
+
+// The content of |name| in |directory|, MISSING_FILE_CONTENT when absent.
+std::string content_of(const scratch_directory &directory, const char *name) {
+  return read_file(directory.file(name));
+}
+
+TEST_P(planted_name_test, is_refused_and_not_followed) {
+  GetParam().plant(installation_, elsewhere_);
+  const std::string target_elsewhere = content_of(elsewhere_, PLANTED_TARGET);
+  const std::string target_inside = content_of(installation_, PLANTED_TARGET);
+  const fs::file_type planted_type = fs::symlink_status(installation_.file(TEST_LOCK_NAME)).type();
+
+  EXPECT_EQ(qarn_acquire_instance_lock(TEST_LOCK_NAME), 0);
+  EXPECT_EQ(content_of(elsewhere_, PLANTED_TARGET), target_elsewhere) << "made or changed";
+  EXPECT_EQ(content_of(installation_, PLANTED_TARGET), target_inside) << "made or changed";
+  EXPECT_EQ(fs::symlink_status(installation_.file(TEST_LOCK_NAME)).type(), planted_type)
+      << "the planted name was replaced";
+  // The refused acquire holds nothing: release must not close anything.
+  qarn_release_instance_lock();
+}
+
+const planted_name_case PLANTED_NAMES[] = {
+    {"link_to_missing_file", plant_link_to_missing_file},
+    {"link_to_file", plant_link_to_file},
+    {"relative_link_in_the_installation", plant_relative_link},
+    {"link_to_directory", plant_link_to_directory},
+    {"directory", plant_directory},
+};
+
+INSTANTIATE_TEST_SUITE_P(table, planted_name_test, testing::ValuesIn(PLANTED_NAMES),
+                         [](const testing::TestParamInfo<planted_name_case> &info) {
+                           return std::string(info.param.label);
+                         });
+
+TEST_F(instance_lock_test, name_that_leads_out_of_the_installation_is_refused) {
+  scratch_directory elsewhere;
+  std::string name = elsewhere.file(TEST_LOCK_NAME);
+  EXPECT_EQ(qarn_acquire_instance_lock(name.c_str()), 0);
+  EXPECT_EQ(qarn_acquire_instance_lock(""), 0);
+  EXPECT_FALSE(elsewhere.exists(TEST_LOCK_NAME));
+}
+#endif
 
 // Boot image check. With nothing masked every report shows, so the table
 // also proves which category each report uses.

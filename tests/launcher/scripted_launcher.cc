@@ -3,14 +3,25 @@
 // current directory: the result, the expected and the saved file count.
 // Anything wrong with the call or the script is printed, so that a process
 // test comparing the output notices it.
+//
+// A line with the result 5 stands for an installation that this user cannot
+// write: like the update run, the attempt starts the launcher again with
+// administrator rights and "-a", and ends this process with exit code 1.
+// The elevated copy (-a) passes over such lines.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
+#include "launcher/launcher_flags.h"
 #include "launcher/launcher_main_flow.h"
+#include "support/process_control.h"
 
 namespace {
 
 const char SCRIPT_FILE[] = "update_script.txt";
+// The updater's result for an installation it cannot write.
+constexpr int RESULT_NOT_WRITABLE = 5;
+const char ELEVATED_PARAMETERS[] = "-a";
 
 int g_attempts_made = 0;
 
@@ -25,7 +36,8 @@ bool stats_are_zero(const ovu_update_stats *stats) {
 }
 
 // Reads line |index| (from 0) of the script into |result|, |expected| and
-// |saved|. Returns false when there is no such line.
+// |saved|; the elevated copy does not count the lines that elevated. Returns
+// false when there is no such line.
 bool read_script_line(int index, int *result, int *expected, int *saved) {
   std::FILE *script = std::fopen(SCRIPT_FILE, "r");
   if (script == nullptr) {
@@ -37,9 +49,19 @@ bool read_script_line(int index, int *result, int *expected, int *saved) {
     if (!found) {
       break;
     }
+    if (g_launcher_flags.admin_mode && *result == RESULT_NOT_WRITABLE) {
+      line--;
+    }
   }
   std::fclose(script);
   return found;
+}
+
+// What the update run does for an installation it cannot write.
+[[noreturn]] void start_elevated_copy() {
+  qarn_win32_exec_with_admin_permissions(g_launcher_flags.program_path, ELEVATED_PARAMETERS);
+  std::fflush(nullptr);
+  std::exit(1);
 }
 
 int scripted_update(const unsigned char *configuration, const char *manifest_file,
@@ -62,6 +84,9 @@ int scripted_update(const unsigned char *configuration, const char *manifest_fil
   if (!read_script_line(index, &result, &expected, &saved)) {
     std::printf("scripted update: no line %d in %s\n", index + 1, SCRIPT_FILE);
     return 0;
+  }
+  if (result == RESULT_NOT_WRITABLE) {
+    start_elevated_copy();
   }
   stats_out->expected_download_file_count = expected;
   stats_out->successfully_saved_file_count = saved;
