@@ -33,6 +33,23 @@ std::string line_syntax_problem(const std::string &name) {
   return "";
 }
 
+// Files the launcher keeps in the player's installation beside the game: a
+// release that shipped one would overwrite the installation's own record,
+// or make a second lock file that a running launcher does not hold.
+const char *const INSTALLATION_NAMES[] = {
+    "update_manifest.lst", "update_manifest.lst.tmp", "update_manifest.lst.release",
+    "update_manifest.lst.release.tmp", "update_exclude.lst", "torvane_updater_lock.tmp", "tmp/update.tmp",
+};
+
+bool is_installation_name(const std::string &name) {
+  for (const char *reserved : INSTALLATION_NAMES) {
+    if (name == reserved) {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 std::string release_name_problem(const std::string &name, uint64_t size) {
@@ -45,6 +62,9 @@ std::string release_name_problem(const std::string &name, uint64_t size) {
   ovu_name_problem unsafe = ovu_check_file_name(name.c_str(), 1);
   if (unsafe != OVU_NAME_SAFE) {
     return std::string("unsafe name (") + ovu_name_problem_text(unsafe) + ")";
+  }
+  if (is_installation_name(name)) {
+    return "the launcher keeps a file of that name in every installation";
   }
   if (size > PUBLISH_LARGEST_FILE) {
     return "larger than 2147483647 bytes";

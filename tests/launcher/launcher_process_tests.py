@@ -95,12 +95,10 @@ class Harness:
     # --- scratch directory ------------------------------------------------
 
     def enter_scratch(self):
+        # The lock lives in the installation: no case meets a launcher
+        # outside the test.
         self.scratch = tempfile.mkdtemp(prefix="torvane-launcher-")
-        runtime = os.path.join(self.scratch, ".runtime")
-        os.mkdir(runtime, 0o700)
         self.environment = dict(os.environ)
-        # A private lock directory: no case meets a launcher outside the test.
-        self.environment["XDG_RUNTIME_DIR"] = runtime
         self.environment.setdefault("WINEDEBUG", "-all")
         self.write("update_manifest.lst", MANIFEST_HEADER)
 
@@ -279,7 +277,7 @@ def case_unknown_option_prints_usage(h):
                      UNKNOWN_OPTION + usage_text(program) + PRODUCT_LINE)
         expect_equal("exit code of %s" % arguments, result.exit_code, 1)
     expect_equal("files after help or an unknown option", sorted(os.listdir(h.scratch)),
-                 [".runtime", "update_manifest.lst"])
+                 ["update_manifest.lst"])
 
 
 def case_title_escape_only_on_a_terminal(h):
