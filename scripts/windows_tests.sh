@@ -16,7 +16,7 @@ cmake --build "$build" -j"$jobs"
 
 # Static linking means a player needs nothing beside the .exe: every import
 # must be a DLL that Windows itself ships.
-system_dlls='^(kernel32|msvcrt|advapi32|shell32|user32|ws2_32)\.dll$'
+system_dlls='^(kernel32|msvcrt|advapi32|shell32|user32|ws2_32|bcrypt)\.dll$'
 while IFS= read -r exe; do
   while IFS= read -r dll; do
     if ! grep -qiE "$system_dlls" <<<"$dll"; then
