@@ -18,6 +18,7 @@
 #include <cstdint>
 
 #include "support/growable_array.h"
+#include "updater/remote_manifest_fetch.h"
 #include "updater/file_manifest.h"
 #include "updater/manifest_entry.h"
 #include "updater/update_stats.h"
@@ -110,12 +111,19 @@ class ovu_updater {
   ovu_overall_progress_function overall_progress_callback = nullptr;
   ovu_message_function message_callback = nullptr;
   ovu_filter_function filter_callback = nullptr;  // nonzero keeps a planned file
+  // The key that releases must be signed with (an uncompressed P-256 point,
+  // borrowed), or null to take releases unsigned. With a key, run installs
+  // a release only when its signature matches the manifest's bytes, its
+  // serial is not below the last one this installation accepted (kept
+  // beside the local manifest), and it has not expired.
+  const unsigned char *release_key = nullptr;
   ovu_update_stats stats;
 
  private:
   void say(const char *text) const;
   void say_verbose(const char *text) const;
   int plan_updates(const ovu_manifest_entry *remote, qarn_growable_array &plan);
+  int accept_release(const char *host, const char *manifest_path, const http_fetch_remote_manifest_data &fetcher);
   int is_safe_to_install(const ovu_manifest_entry *remote) const;
   int prepare_temporary_file() const;
   void install_one(const char *host, const char *root_path, const ovu_manifest_entry *entry);
