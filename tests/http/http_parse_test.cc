@@ -67,6 +67,7 @@ const char CHUNKED_HEAD[] = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r
 const char ANSWER_400[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 const char ANSWER_100[] = "HTTP/1.1 100 continue\r\nContent-Length: 0\r\n\r\n";
 const char HEADER_WARNING[] = "Warning in qarn_http_data_processor_oline::header_line_parse(), ";
+const char CHUNK_WARNING[] = "Warning in qarn_http_data_processor_oline::put_rx_data(), ";
 
 std::vector<parse_case> parse_cases() {
   const std::string long_line = "X-Long: " + std::string(6000, 'a');
@@ -140,9 +141,29 @@ std::vector<parse_case> parse_cases() {
       {"garbage instead of a status line", CLIENT, "garbage\r\n\r\n", -1, "", "", "", ""},
       {"a request instead of a response", CLIENT, "GET / HTTP/1.1\r\n\r\n", -1, "", "", "", ""},
       {"malformed chunk size", CLIENT, std::string(CHUNKED_HEAD) + "zz\r\nhello", -1,
-       "response 200 length=-1 chunked\n", "", "", ""},
+       "response 200 length=-1 chunked\n", "", "", std::string(CHUNK_WARNING) + "got bad chunk size, line: zz\n"},
       {"empty chunk size line", CLIENT, std::string(CHUNKED_HEAD) + "\r\nhello", -1,
-       "response 200 length=-1 chunked\n", "", "", ""},
+       "response 200 length=-1 chunked\n", "", "", std::string(CHUNK_WARNING) + "got bad chunk size, line: \n"},
+      // Read as far as it goes, "0x5" would be the last chunk: the body
+      // would end there and pass for whole.
+      {"chunk size with a 0x prefix", CLIENT, std::string(CHUNKED_HEAD) + "0x5\r\nhello\r\n0\r\n\r\n", -1,
+       "response 200 length=-1 chunked\n", "", "", std::string(CHUNK_WARNING) + "got bad chunk size, line: 0x5\n"},
+      {"chunk size followed by a word", CLIENT, std::string(CHUNKED_HEAD) + "5 bytes\r\nhello\r\n0\r\n\r\n", -1,
+       "response 200 length=-1 chunked\n", "", "",
+       std::string(CHUNK_WARNING) + "got bad chunk size, line: 5 bytes\n"},
+      {"chunk size with a sign", CLIENT, std::string(CHUNKED_HEAD) + "+5\r\nhello\r\n0\r\n\r\n", -1,
+       "response 200 length=-1 chunked\n", "", "", std::string(CHUNK_WARNING) + "got bad chunk size, line: +5\n"},
+      {"last chunk followed by a word", CLIENT, std::string(CHUNKED_HEAD) + "5\r\nhello\r\n0 more\r\n\r\n", -1,
+       "response 200 length=-1 chunked\ndata\n", "hello", "",
+       std::string(CHUNK_WARNING) + "got bad chunk size, line: 0 more\n"},
+      {"chunk sizes with lower- and upper-case digits", CLIENT,
+       std::string(CHUNKED_HEAD) + "1f\r\n" + std::string(31, 'f') + "\r\n1F\r\n" + std::string(31, 'F') +
+           "\r\n0\r\n\r\n",
+       1, "response 200 length=-1 chunked\ndata\ncomplete\nclose\n", std::string(31, 'f') + std::string(31, 'F'), "",
+       ""},
+      {"blanks around the size and before extensions", CLIENT,
+       std::string(CHUNKED_HEAD) + " 3 \t;a=b\r\nabc\r\n0\t\r\n\r\n", 1,
+       "response 200 length=-1 chunked\ndata\ncomplete\nclose\n", "abc", "", ""},
       {"chunk data without its empty line", CLIENT, std::string(CHUNKED_HEAD) + "5\r\nhelloX\r\n", -1,
        "response 200 length=-1 chunked\ndata\n", "hello", "", ""},
 
