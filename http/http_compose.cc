@@ -89,6 +89,12 @@ int qarn_http_data_processor_oline::start_http_GET(const char *host, const char 
   }
   awaiting_response_ = 1;
   rx_complete_ = 0;  // the response to this request has yet to come
+  if (rx_after_final_) {
+    // The closed connection's leftovers are behind us: read the answer.
+    rx_after_final_ = 0;
+    rx_ignored_reported_ = 0;
+    rx_state_ = QARN_HTTP_RX_IDLE;
+  }
   return 1;
 }
 

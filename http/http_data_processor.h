@@ -92,6 +92,11 @@ enum qarn_http_rx_state : int32_t {
   // The last chunk was read and the message completed: waits for trailer
   // lines up to the empty line that ends them; they are discarded.
   QARN_HTTP_RX_TRAILER = 6,
+  // The final response of a connection that is to close is complete, its
+  // trailer included: no later byte can belong to it, and none may undo
+  // it, so every later byte is ignored (one trace notice). A new request
+  // starts over in QARN_HTTP_RX_IDLE.
+  QARN_HTTP_RX_CLOSED = 7,
 };
 
 // Callbacks. Each receives the processor and callback_context first. For
@@ -268,6 +273,7 @@ class qarn_http_data_processor_oline {
   int wants_continue() const;
   int finish_message(qarn_http_rx_state next_state);
   int32_t body_step(const char *data, int32_t length);
+  int32_t ignore_after_close(int32_t length);
   int32_t chunk_data_step(const char *data, int32_t length);
   int handle_chunk_size_line(const char *line);
   int handle_chunk_data_end_line(const char *line);
@@ -305,6 +311,8 @@ class qarn_http_data_processor_oline {
   char rx_last_char_ = 0;        // a CR or LF that may pair with the next byte
   int64_t rx_body_received_ = 0;
   int rx_complete_ = 0;          // see rx_message_complete
+  int rx_after_final_ = 0;       // the final response of a closing connection is complete
+  int rx_ignored_reported_ = 0;  // bytes after the final response were reported
 };
 
 #endif

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "http/http_data_processor.h"
+#include "support/diagnostics.h"
 #include "support/text_scan.h"
 
 namespace {
@@ -65,9 +66,24 @@ int32_t qarn_http_data_processor_oline::rx_step(const char *data, int32_t length
       return body_step(data, length);
     case QARN_HTTP_RX_CHUNK_DATA:
       return chunk_data_step(data, length);
+    case QARN_HTTP_RX_CLOSED:
+      return ignore_after_close(length);
     default:
       return line_step(data, length);
   }
+}
+
+// Bytes after the final response on a connection that is closing: a server
+// that sends more than it was asked for. They are not looked at; the notice
+// is a trace, since the response itself is whole.
+int32_t qarn_http_data_processor_oline::ignore_after_close(int32_t length) {
+  if (!rx_ignored_reported_) {
+    rx_ignored_reported_ = 1;
+    qarn_diagnostic("Warning in qarn_http_data_processor_oline::put_rx_data(), ignoring bytes after the final "
+                    "response of a closing connection.",
+                    QARN_DIAG_TRACE, QARN_MODULE_HTTP);
+  }
+  return length;
 }
 
 int32_t qarn_http_data_processor_oline::collect_line(const char *data, int32_t length) {
@@ -198,7 +214,11 @@ int qarn_http_data_processor_oline::end_header_section() {
 }
 
 int qarn_http_data_processor_oline::finish_message(qarn_http_rx_state next_state) {
-  rx_state_ = next_state;
+  const bool closing = close_after_rx_ && !is_interim(rx_status);
+  // On a closing connection nothing after the final response (and its
+  // trailer) is read: a next status line must not reopen a finished answer.
+  rx_after_final_ = closing ? 1 : 0;
+  rx_state_ = (closing && next_state == QARN_HTTP_RX_IDLE) ? QARN_HTTP_RX_CLOSED : next_state;
   const bool interim = awaiting_response_ && is_interim(rx_status);
   if (message_complete == nullptr || !message_complete(this, callback_context)) {
     return fail();
@@ -206,7 +226,7 @@ int qarn_http_data_processor_oline::finish_message(qarn_http_rx_state next_state
   if (!interim) {
     rx_complete_ = 1;
   }
-  if (close_after_rx_ && !is_interim(rx_status)) {
+  if (closing) {
     notify_close();
   }
   return 1;

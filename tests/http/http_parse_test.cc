@@ -68,6 +68,9 @@ const char ANSWER_400[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConn
 const char ANSWER_100[] = "HTTP/1.1 100 continue\r\nContent-Length: 0\r\n\r\n";
 const char HEADER_WARNING[] = "Warning in qarn_http_data_processor_oline::header_line_parse(), ";
 const char CHUNK_WARNING[] = "Warning in qarn_http_data_processor_oline::put_rx_data(), ";
+const char IGNORED_NOTICE[] =
+    "Warning in qarn_http_data_processor_oline::put_rx_data(), ignoring bytes after the final response of a closing "
+    "connection.\n";
 
 std::vector<parse_case> parse_cases() {
   const std::string long_line = "X-Long: " + std::string(6000, 'a');
@@ -80,6 +83,19 @@ std::vector<parse_case> parse_cases() {
        "response 200 length=5\ndata\ncomplete\nclose\n", "hello", "", ""},
       {"bytes after the body are the next message", CLIENT_OPEN, std::string(OK_5) + "HTTP/1.1 204 No\r\n\r\n", 1,
        "response 200 length=5\ndata\ncomplete\nresponse 204 length=-1\ncomplete\n", "hello", "", ""},
+      // The request asked for the close: the answer is complete and final.
+      {"bytes after the final response of a closing connection are ignored", CLIENT,
+       std::string(OK_5) + "HTTP/1.1 200 OK\r\nContent-Length: 3\r\n\r\nabc", 1,
+       "response 200 length=5\ndata\ncomplete\nclose\n", "hello", "", IGNORED_NOTICE},
+      {"a server's close ends the reading too", CLIENT_OPEN,
+       std::string("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\nxHTTP/1.1 500 No\r\n\r\n"), 1,
+       "response 200 length=1\ndata\ncomplete\nclose\n", "x", "", IGNORED_NOTICE},
+      {"bytes after the trailer of the final chunked response are ignored", CLIENT,
+       std::string(CHUNKED_HEAD) + "5\r\nhello\r\n0\r\nX: y\r\n\r\nHTTP/1.1 404 No\r\n\r\n", 1,
+       "response 200 length=-1 chunked\ndata\ncomplete\nclose\n", "hello", "", IGNORED_NOTICE},
+      {"an interim response does not close", CLIENT,
+       "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokHTTP/1.1 500 No\r\n\r\n", 1,
+       "response 100 length=-1\ncomplete\nresponse 200 length=2\ndata\ncomplete\nclose\n", "ok", "", IGNORED_NOTICE},
       {"chunked body", CLIENT, std::string(CHUNKED_HEAD) + "5\r\nhello\r\n0\r\n\r\n", 1,
        "response 200 length=-1 chunked\ndata\ncomplete\nclose\n", "hello", "", ""},
       {"several chunks and an extension", CLIENT,
@@ -107,7 +123,7 @@ std::vector<parse_case> parse_cases() {
        1, "response 200 length=-1\ndata\n", "5\r\nhello", "", ""},
       {"identity coding leaves the length in charge", CLIENT,
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\nContent-Length: 3\r\n\r\nabcdef", 1,
-       "response 200 length=3\ndata\ncomplete\nclose\n", "abc", "", ""},
+       "response 200 length=3\ndata\ncomplete\nclose\n", "abc", "", IGNORED_NOTICE},
       {"coded body of length 0", CLIENT, "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nContent-Length: 0\r\n\r\n", 1,
        "response 200 length=0\ncomplete\nclose\n", "", "", ""},
       {"keep-alive before close is only looked at first", CLIENT_OPEN,
