@@ -144,6 +144,7 @@ int qarn_http_data_processor_oline::handle_chunk_data_end_line(const char *line)
 int qarn_http_data_processor_oline::handle_trailer_line(const char *line) {
   if (line[0] == '\0') {
     rx_state_ = rx_after_final_ ? QARN_HTTP_RX_CLOSED : QARN_HTTP_RX_IDLE;
+    rx_header_bytes_ = 0;
   }
   return 1;
 }

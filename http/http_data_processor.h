@@ -32,6 +32,12 @@ constexpr int32_t QARN_HTTP_CONTENT_TYPE_SIZE = 64;
 constexpr int32_t QARN_HTTP_AUTH_SIZE = 64;
 constexpr int32_t QARN_HTTP_COOKIE_PREFIX_SIZE = 32;
 
+// Most bytes a header section may take: its first line, its header lines,
+// their terminators and any empty lines before it; the same bound holds for
+// a trailer section. A longer one fails the message with a report, so that
+// the work a peer's headers cause stays bounded.
+constexpr int32_t QARN_HTTP_HEADER_SECTION_MAX = 64 * 1024;
+
 // Largest piece of outgoing body asked of content_body_get_tx_data at once.
 constexpr int32_t QARN_HTTP_TX_BODY_BLOCK_LEN = 8192;
 
@@ -266,6 +272,7 @@ class qarn_http_data_processor_oline {
   // consumed (run again), -1 failure.
   int32_t rx_step(const char *data, int32_t length);
   int32_t line_step(const char *data, int32_t length);
+  int charge_header_bytes(int32_t count);
   int handle_line();
   int handle_header_phase_line(const char *line);
   int end_header_section();
@@ -310,6 +317,7 @@ class qarn_http_data_processor_oline {
   int rx_line_complete_ = 0;     // a terminator was seen; rx_line_ is ready
   char rx_last_char_ = 0;        // a CR or LF that may pair with the next byte
   int64_t rx_body_received_ = 0;
+  int32_t rx_header_bytes_ = 0;  // bytes of the current header or trailer section
   int rx_complete_ = 0;          // see rx_message_complete
   int rx_after_final_ = 0;       // the final response of a closing connection is complete
   int rx_ignored_reported_ = 0;  // bytes after the final response were reported

@@ -111,10 +111,33 @@ int32_t qarn_http_data_processor_oline::collect_line(const char *data, int32_t l
   return consumed;
 }
 
+// charge_header_bytes counts |count| more bytes of a header or trailer
+// section. Returns 1, or -1 (failed, reported) once the section is longer
+// than QARN_HTTP_HEADER_SECTION_MAX: the bytes are counted before their
+// line is complete, so that an endless line is stopped as well.
+int qarn_http_data_processor_oline::charge_header_bytes(int32_t count) {
+  if (rx_state_ != QARN_HTTP_RX_IDLE && rx_state_ != QARN_HTTP_RX_HEADERS && rx_state_ != QARN_HTTP_RX_TRAILER) {
+    return 1;  // size lines of a chunked body have their own line limit
+  }
+  rx_header_bytes_ += count;
+  if (rx_header_bytes_ <= QARN_HTTP_HEADER_SECTION_MAX) {
+    return 1;
+  }
+  qarn_bounded_string message;
+  message.append("Warning in qarn_http_data_processor_oline::put_rx_data(), header section longer than ");
+  message.append_int(QARN_HTTP_HEADER_SECTION_MAX);
+  message.append(" bytes.");
+  qarn_diagnostic(message.text(), QARN_DIAG_PROTOCOL, QARN_MODULE_HTTP);
+  return fail();
+}
+
 // Returns the bytes consumed, 0 when the line handled started discarding
 // input, or -1.
 int32_t qarn_http_data_processor_oline::line_step(const char *data, int32_t length) {
   int32_t consumed = collect_line(data, length);
+  if (charge_header_bytes(consumed) < 0) {
+    return -1;
+  }
   if (!rx_line_complete_) {
     return consumed;
   }
@@ -182,6 +205,7 @@ int qarn_http_data_processor_oline::wants_continue() const {
 }
 
 int qarn_http_data_processor_oline::end_header_section() {
+  rx_header_bytes_ = 0;
   int body = 0;
   if (awaiting_response_) {
     if (rx_status <= 0) {
@@ -214,6 +238,7 @@ int qarn_http_data_processor_oline::end_header_section() {
 }
 
 int qarn_http_data_processor_oline::finish_message(qarn_http_rx_state next_state) {
+  rx_header_bytes_ = 0;  // a trailer or the next message counts afresh
   const bool closing = close_after_rx_ && !is_interim(rx_status);
   // On a closing connection nothing after the final response (and its
   // trailer) is read: a next status line must not reopen a finished answer.
