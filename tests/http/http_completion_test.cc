@@ -139,7 +139,8 @@ TEST_F(completion_test, a_new_request_after_the_close_reads_its_answer) {
   ASSERT_EQ(processor.put_rx_data(second.data(), static_cast<int32_t>(second.size())), 1);
   EXPECT_EQ(processor.rx_message_complete(), 1);
   EXPECT_EQ(events.body, "ab");
-  EXPECT_EQ(events.events, "response 200 length=1\ndata\ncomplete\nclose\nresponse 200 length=1\ndata\ncomplete\nclose\n");
+  EXPECT_EQ(events.events,
+            "response 200 length=1\ndata\ncomplete\nclose\nresponse 200 length=1\ndata\ncomplete\nclose\n");
 }
 
 TEST_F(completion_test, close_delimited_body_refused_at_the_close_fails) {
