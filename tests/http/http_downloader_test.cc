@@ -685,6 +685,43 @@ TEST_F(scripted_download_test, ABrokenConnectionFailsWithTheByteCountReport) {
   }
 }
 
+// A request head may use all of its 5999 characters; only one that does
+// not fit is refused, before anything is sent.
+TEST_F(scripted_download_test, RequestHeadsUpTo5999CharactersAreSent) {
+  const std::string head_start = "GET /";
+  const std::string head_end =
+      " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\nAccept-Encoding: identity\r\nConnection: close\r\n\r\n";
+  const char *const kUnableToStart = "Error in qarn_http_downloader::download(), unable to start HTTP GET?";
+  for (size_t head_length : {size_t{5999}, size_t{6000}}) {
+    for (mode how : kBothModes) {
+      SCOPED_TRACE(std::to_string(head_length) + ", " + mode_name(how));
+      const std::string name(head_length - head_start.size() - head_end.size(), 'p');
+      const std::string head = head_start + name + head_end;
+      ASSERT_EQ(head.size(), head_length);
+      scripted_server server({{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}}, script_end::close);
+      download_request request = request_in(how);
+      request.port = server.port();
+      request.path = "/" + name;
+      std::filesystem::remove(request.destination);
+      outcome out = run_download(request);
+      std::string sent = server.finish();
+      EXPECT_TRUE(out.nothing_open);
+      if (head_length <= static_cast<size_t>(QARN_BOUNDED_STRING_CAPACITY)) {
+        EXPECT_EQ(out.result, 1);
+        EXPECT_EQ(out.report, "");
+        EXPECT_EQ(sent, head);
+        EXPECT_EQ(out.body, "ok");
+      } else {
+        EXPECT_EQ(out.result, 0);
+        EXPECT_TRUE(has_line(out.report, kUnableToStart));
+        EXPECT_TRUE(has_line_starting(out.report, "String Buffer overflow, first few chars were ->GET /ppp", ""));
+        EXPECT_EQ(sent, "");
+        EXPECT_FALSE(out.file_exists);
+      }
+    }
+  }
+}
+
 TEST_F(scripted_download_test, ADataCallbackCanAbortAfterItsProgressReport) {
   download_request request = request_in(mode::callback);
   request.data_answer = 0;
