@@ -285,7 +285,7 @@ TEST_F(TlsSocketTest, TricklingPeerRunsTheHandshakeOutOfTimeAsAWhole) {
   auto elapsed = std::chrono::steady_clock::now() - start;
   EXPECT_EQ(QARN_SOCKET_TIMED_OUT, socket_.error);
   EXPECT_GE(elapsed, std::chrono::milliseconds(kTimeoutMs - 20));
-  EXPECT_LT(elapsed, std::chrono::milliseconds(kTimeoutMs + 1500));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(kTimeoutMs + 4000));
   socket_.close();  // the peer's next byte then fails and its thread ends
 }
 
