@@ -10,13 +10,13 @@
 # goes wrong, never on timing.
 #
 # Environment: BUILD_DIR (default build-bench under the source tree), RUNS
-# (default 5), SIZE_MIB (default 1024), OUT_DIR (where the downloads are
+# (default 6), SIZE_MIB (default 1024), OUT_DIR (where the downloads are
 # written, default a scratch directory under /tmp).
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
 BUILD_DIR=${BUILD_DIR:-$ROOT/build-bench}
-RUNS=${RUNS:-5}
+RUNS=${RUNS:-6}
 SIZE_MIB=${SIZE_MIB:-1024}
 NGINX=/usr/sbin/nginx
 TIME=/usr/bin/time
@@ -107,6 +107,8 @@ check_output() {
     exit 1
   fi
   rm -f "$file"
+  # The next download must not pay for writing this one back to the disk.
+  sync
 }
 
 OURS_TIMES=""
@@ -123,8 +125,8 @@ run_curl() {
   check_output "$OUT/curl.bin" curl
 }
 for run in $(seq "$RUNS"); do
-  # Whichever goes first may meet the write-back of the other's file:
-  # alternate, so that neither always does.
+  # Alternate which goes first, so that neither always meets the machine in
+  # the same state.
   if [ $((run % 2)) = 1 ]; then
     run_ours "$TIME" -v -o "$WORK/ours.$run"
     run_curl "$TIME" -v -o "$WORK/curl.$run"
