@@ -51,7 +51,7 @@ constexpr int32_t QARN_DOWNLOAD_HEADER_TIMEOUT_MS = 30000;
 constexpr int32_t QARN_DOWNLOAD_LOW_SPEED_BYTES = 1024;
 constexpr int32_t QARN_DOWNLOAD_LOW_SPEED_WINDOW_MS = 60000;
 // Size of the output file's write buffer.
-constexpr int32_t QARN_DOWNLOAD_FILE_BUFFER_LEN = 256 * 1024;
+constexpr int32_t QARN_DOWNLOAD_FILE_BUFFER_LEN = 64 * 1024;
 // The only status that delivers a body.
 constexpr int32_t QARN_DOWNLOAD_STATUS_OK = 200;
 // expected_length when the response has no "Content-Length:".
