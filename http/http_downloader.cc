@@ -282,15 +282,19 @@ int qarn_http_downloader::receive_response(qarn_http_data_processor_oline &proce
 // read on.
 int qarn_http_downloader::handle_received(qarn_http_data_processor_oline &processor, const char *bytes,
                                           int32_t length) {
-  for (int32_t offset = 0; offset < length; offset += QARN_DOWNLOAD_BLOCK_LEN) {
+  int outcome = -1;
+  for (int32_t offset = 0; offset < length && outcome < 0; offset += QARN_DOWNLOAD_BLOCK_LEN) {
     int32_t left = length - offset;
     int32_t piece = left < QARN_DOWNLOAD_BLOCK_LEN ? left : QARN_DOWNLOAD_BLOCK_LEN;
-    int outcome = handle_block(processor, bytes + offset, piece);
-    if (outcome >= 0) {
-      return outcome;
-    }
+    outcome = handle_block(processor, bytes + offset, piece);
   }
-  return -1;
+  // The file's pending bytes live in the read buffer, which the next read
+  // fills again.
+  if (!flush_file_writes() && outcome != 0) {
+    report("Error in qarn_http_downloader::download(), http data fetch failed.", QARN_DIAG_OPERATION);
+    return 0;
+  }
+  return outcome;
 }
 
 // handle_block feeds one received block to the processor. Returns 1 or 0
@@ -354,6 +358,21 @@ int qarn_http_downloader::handle_broken_connection() {
   report("Error in qarn_http_downloader::download(), blocking read failed but file seems ok.  Keeping file.",
          QARN_DIAG_OPERATION);
   keep_failed_file_ = 1;
+  return 0;
+}
+
+// flush_file_writes writes the body bytes still pending for output_file.
+// Returns 1, or 0 after a report when the disk did not take them all.
+int qarn_http_downloader::flush_file_writes() {
+  if (!file_writes_.has_pending()) {
+    return 1;
+  }
+  if (output_file != nullptr && file_writes_.flush(output_file)) {
+    return 1;
+  }
+  report("Warning in qarn_http_downloader::callback_content_data_received(), unable to write all data to disk.  "
+         "Bailing.",
+         QARN_DIAG_OPERATION);
   return 0;
 }
 
@@ -436,6 +455,9 @@ int qarn_http_downloader::callback_message_complete(qarn_http_data_processor_oli
   if (self.output_file == nullptr) {
     return 1;
   }
+  if (!self.flush_file_writes()) {
+    return 0;
+  }
   // The last buffered bytes reach the disk only here; losing them must not
   // pass for a complete file.
   if (self.close_output_file() != 0) {
@@ -492,8 +514,7 @@ int qarn_http_downloader::deliver_to_file(const char *bytes, int32_t length) {
            QARN_DIAG_OPERATION);
     return 0;
   }
-  size_t written = std::fwrite(bytes, 1, static_cast<size_t>(length), output_file);
-  if (written < static_cast<size_t>(length)) {
+  if (!file_writes_.append(output_file, bytes, length)) {
     report("Warning in qarn_http_downloader::callback_content_data_received(), unable to write all data to disk.  "
            "Bailing.",
            QARN_DIAG_OPERATION);

@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "http/coalesced_file_writer.h"
 #include "net/tcp_socket.h"
 #include "platform/socket.h"
 #include "support/bounded_string.h"
@@ -155,6 +156,7 @@ class qarn_http_downloader {
   int handle_connection_end(qarn_http_data_processor_oline &processor);
   int handle_broken_connection();
   int deliver_to_file(const char *bytes, int32_t length);
+  int flush_file_writes();
   int open_output_file();
   int close_output_file();
   void delete_created_file();
@@ -164,6 +166,9 @@ class qarn_http_downloader {
   int created_output_file_ = 0;  // this download created or truncated the output file
   int keep_failed_file_ = 0;     // a failed download keeps the file it wrote
   char *file_buffer_ = nullptr;  // stdio buffer of output_file, owned
+  // Body bytes on their way into output_file; they point into the read
+  // buffer and are written before it is filled again.
+  qarn_coalesced_file_writer file_writes_;
 };
 
 #endif
