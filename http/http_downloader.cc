@@ -249,15 +249,7 @@ int qarn_http_downloader::receive_response(qarn_http_data_processor_oline &proce
       report_expired_bound(bounds);
       return 0;
     }
-    // While a transfer streams, more is usually there already: read it
-    // without waiting first.
-    int n = 0;
-    if (streaming) {
-      n = tcp_socket.nonblocking_read(buffer.bytes(), buffer.length());
-    }
-    if (n == 0) {
-      n = tcp_socket.blocking_read(buffer.bytes(), buffer.length(), wait_ms);
-    }
+    int n = read_available(buffer.bytes(), buffer.length(), streaming, wait_ms);
     now_ms = qarn_clock_ms();
     streaming = n == buffer.length();
     if (n < 0) {
@@ -274,6 +266,19 @@ int qarn_http_downloader::receive_response(qarn_http_data_processor_oline &proce
       return handle_connection_end(processor);
     }
   }
+}
+
+// read_available reads up to |length| bytes, waiting up to |wait_ms| for
+// them; while a transfer streams, more is usually there already, so the
+// wait is skipped unless nothing is. Returns what the socket's read returns.
+int qarn_http_downloader::read_available(char *bytes, int32_t length, bool streaming, int wait_ms) {
+  if (streaming) {
+    int n = tcp_socket.nonblocking_read(bytes, length);
+    if (n != 0) {
+      return n;
+    }
+  }
+  return tcp_socket.blocking_read(bytes, length, wait_ms);
 }
 
 // handle_received hands the bytes of one read to the processor in blocks of

@@ -150,6 +150,7 @@ class qarn_http_downloader {
   int exchange(qarn_http_data_processor_oline &processor, const char *host, const char *path, char *block);
   int send_request(qarn_http_data_processor_oline &processor, char *block);
   int receive_response(qarn_http_data_processor_oline &processor, char *block);
+  int read_available(char *bytes, int32_t length, bool streaming, int wait_ms);
   int handle_received(qarn_http_data_processor_oline &processor, const char *bytes, int32_t length);
   int handle_block(qarn_http_data_processor_oline &processor, const char *block, int32_t length);
   int deliver_body(const char *bytes, int32_t length);
