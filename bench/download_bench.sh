@@ -93,6 +93,10 @@ curl -s -o /dev/null "http://127.0.0.1:$PORT/" || { echo "download_bench: nginx 
 seconds_of() {
   grep "Elapsed (wall clock)" "$1" | awk '{ n = split($NF, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i]; print s }'
 }
+# cpu_seconds_of adds the user and system time of time -v.
+cpu_seconds_of() {
+  awk -F': ' '/User time|System time/ { s += $2 } END { print s }' "$1"
+}
 peak_kib_of() {
   grep "Maximum resident set size" "$1" | awk '{ print $NF }'
 }
@@ -113,6 +117,8 @@ check_output() {
 
 OURS_TIMES=""
 CURL_TIMES=""
+OURS_CPU=""
+CURL_CPU=""
 OURS_PEAK=0
 CURL_PEAK=0
 URL="http://127.0.0.1:$PORT/big.bin"
@@ -138,6 +144,8 @@ for run in $(seq "$RUNS"); do
   theirs=$(seconds_of "$WORK/curl.$run")
   OURS_TIMES="$OURS_TIMES $ours"
   CURL_TIMES="$CURL_TIMES $theirs"
+  OURS_CPU="$OURS_CPU $(cpu_seconds_of "$WORK/ours.$run")"
+  CURL_CPU="$CURL_CPU $(cpu_seconds_of "$WORK/curl.$run")"
   OURS_PEAK=$(( $(peak_kib_of "$WORK/ours.$run") > OURS_PEAK ? $(peak_kib_of "$WORK/ours.$run") : OURS_PEAK ))
   CURL_PEAK=$(( $(peak_kib_of "$WORK/curl.$run") > CURL_PEAK ? $(peak_kib_of "$WORK/curl.$run") : CURL_PEAK ))
   printf 'run %d: download_bench %6.2f s   curl %6.2f s\n' "$run" "$ours" "$theirs"
@@ -158,6 +166,10 @@ CURL_RECV=$(recv_per_gib "$WORK/curl.strace")
 OURS_MEDIAN=$(echo "$OURS_TIMES" | tr ' ' '\n' | grep . | median)
 CURL_MEDIAN=$(echo "$CURL_TIMES" | tr ' ' '\n' | grep . | median)
 RATIO=$(awk -v a="$OURS_MEDIAN" -v b="$CURL_MEDIAN" 'BEGIN { if (b > 0) printf "%.3f", a / b; else print "n/a" }')
+# The processor time is what a busy machine disturbs least.
+OURS_CPU_MEDIAN=$(echo "$OURS_CPU" | tr ' ' '\n' | grep . | median)
+CURL_CPU_MEDIAN=$(echo "$CURL_CPU" | tr ' ' '\n' | grep . | median)
+CPU_RATIO=$(awk -v a="$OURS_CPU_MEDIAN" -v b="$CURL_CPU_MEDIAN" 'BEGIN { if (b > 0) printf "%.3f", a / b; else print "n/a" }')
 
 verdict() {
   if [ "$1" = yes ]; then echo "within target"; else echo "ABOVE TARGET"; fi
@@ -169,5 +181,7 @@ echo
 echo "file: $SIZE bytes, $RUNS runs each, nginx on 127.0.0.1:$PORT"
 printf 'median wall time: download_bench %.2f s, curl %.2f s\n' "$OURS_MEDIAN" "$CURL_MEDIAN"
 echo "wall-time ratio (download_bench / curl): $RATIO (target <= $TARGET_RATIO: $(verdict "$RATIO_OK"))"
+printf 'median processor time (user + system): download_bench %.2f s, curl %.2f s, ratio %s\n' \
+  "$OURS_CPU_MEDIAN" "$CURL_CPU_MEDIAN" "$CPU_RATIO"
 echo "peak memory: download_bench $OURS_PEAK KiB (target < $TARGET_PEAK_KIB KiB: $(verdict "$PEAK_OK")), curl $CURL_PEAK KiB"
 echo "receive calls per GiB: download_bench $OURS_RECV, curl $CURL_RECV"
