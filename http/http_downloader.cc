@@ -414,8 +414,15 @@ int qarn_http_downloader::open_output_file() {
     return 0;
   }
   created_output_file_ = 1;
-  // One write call per few body blocks instead of two per block; without
-  // the memory the file keeps its default buffer.
+  // A body declared larger than the file's buffer arrives in runs of whole
+  // reads (file_writes_): each goes to the system in one call, straight from
+  // the read buffer, and a buffer in between would only copy it. Any other
+  // body is gathered in the buffer, so that small or chunked pieces do not
+  // cost a call each; without the memory the file keeps its default buffer.
+  if (expected_length >= QARN_DOWNLOAD_FILE_BUFFER_LEN) {
+    std::setvbuf(output_file, nullptr, _IONBF, 0);
+    return 1;
+  }
   file_buffer_ = static_cast<char *>(std::malloc(QARN_DOWNLOAD_FILE_BUFFER_LEN));
   if (file_buffer_ != nullptr) {
     std::setvbuf(output_file, file_buffer_, _IOFBF, QARN_DOWNLOAD_FILE_BUFFER_LEN);

@@ -51,7 +51,8 @@ constexpr int32_t QARN_DOWNLOAD_HEADER_TIMEOUT_MS = 30000;
 // bytes in this window fails. Far below what a slow mobile link carries.
 constexpr int32_t QARN_DOWNLOAD_LOW_SPEED_BYTES = 1024;
 constexpr int32_t QARN_DOWNLOAD_LOW_SPEED_WINDOW_MS = 60000;
-// Size of the output file's write buffer.
+// Size of the output file's write buffer, used for bodies that are not
+// declared larger than it.
 constexpr int32_t QARN_DOWNLOAD_FILE_BUFFER_LEN = 64 * 1024;
 // The only status that delivers a body.
 constexpr int32_t QARN_DOWNLOAD_STATUS_OK = 200;
