@@ -8,12 +8,14 @@
 
 namespace {
 
-// A chunk size is read from at most this many hexadecimal digits; anything
-// after them (a chunk extension) is ignored.
+// A chunk size is read from at most this many hexadecimal digits.
 constexpr int CHUNK_SIZE_MAX_DIGITS = 20;
 constexpr int64_t LARGEST_CHUNK = INT32_MAX;
+// What may follow the digits and any blanks: the chunk extensions, which
+// are ignored.
+constexpr char CHUNK_EXTENSION_START = ';';
 
-enum chunk_size_result { CHUNK_SIZE_OK, CHUNK_SIZE_MISSING, CHUNK_SIZE_TOO_LARGE };
+enum chunk_size_result { CHUNK_SIZE_OK, CHUNK_SIZE_BAD, CHUNK_SIZE_TOO_LARGE };
 
 int hex_digit_value(char c) {
   if (c >= '0' && c <= '9') {
@@ -28,16 +30,25 @@ int hex_digit_value(char c) {
   return -1;
 }
 
-bool is_leading_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
-// Reads the size of a chunk size line into |size|. Sizes that do not fit a
-// signed 32-bit count are refused rather than cut or wrapped.
-chunk_size_result read_chunk_size(const char *line, int32_t *size) {
-  while (is_leading_blank(*line)) {
-    line++;
+const char *skip_blanks(const char *text) {
+  while (is_blank(*text)) {
+    text++;
   }
+  return text;
+}
+
+// Reads the size of a chunk size line into |size|: blanks, hexadecimal
+// digits, blanks, then the end of the line or the extensions after ";".
+// Anything else ("0x5", "5 bytes") is refused: read as far as it goes it
+// would give a wrong size, and a wrong 0 would end the body early and pass
+// a cut body for a whole one. Sizes that do not fit a signed 32-bit count
+// are refused rather than cut or wrapped.
+chunk_size_result read_chunk_size(const char *line, int32_t *size) {
+  line = skip_blanks(line);
   if (hex_digit_value(*line) < 0) {
-    return CHUNK_SIZE_MISSING;
+    return CHUNK_SIZE_BAD;
   }
   int64_t value = 0;
   for (int digits = 0; digits < CHUNK_SIZE_MAX_DIGITS && hex_digit_value(*line) >= 0; digits++, line++) {
@@ -46,14 +57,17 @@ chunk_size_result read_chunk_size(const char *line, int32_t *size) {
       return CHUNK_SIZE_TOO_LARGE;
     }
   }
+  line = skip_blanks(line);
+  if (*line != '\0' && *line != CHUNK_EXTENSION_START) {
+    return CHUNK_SIZE_BAD;
+  }
   *size = static_cast<int32_t>(value);
   return CHUNK_SIZE_OK;
 }
 
-void report_chunk_size_too_large(const char *line) {
+void report_chunk_size(const char *headline, const char *line) {
   qarn_bounded_string message;
-  message.append("Warning in qarn_http_data_processor_oline::put_rx_data(), got too large chunk size, line: ");
-  message.append(line);
+  message.append("Warning in qarn_http_data_processor_oline::put_rx_data(), ").append(headline).append(line);
   qarn_diagnostic(message.text(), QARN_DIAG_PROTOCOL, QARN_MODULE_HTTP);
 }
 
@@ -98,13 +112,15 @@ int32_t qarn_http_data_processor_oline::chunk_data_step(const char *data, int32_
 
 // A malformed size line fails the call without making the failure sticky;
 // a size too large for the processor's counts fails the message for good.
+// Both are reported: either one ends the download of a body.
 int qarn_http_data_processor_oline::handle_chunk_size_line(const char *line) {
   int32_t size = 0;
   switch (read_chunk_size(line, &size)) {
-    case CHUNK_SIZE_MISSING:
+    case CHUNK_SIZE_BAD:
+      report_chunk_size("got bad chunk size, line: ", line);
       return -1;
     case CHUNK_SIZE_TOO_LARGE:
-      report_chunk_size_too_large(line);
+      report_chunk_size("got too large chunk size, line: ", line);
       return fail();
     case CHUNK_SIZE_OK:
       break;
@@ -127,7 +143,8 @@ int qarn_http_data_processor_oline::handle_chunk_data_end_line(const char *line)
 
 int qarn_http_data_processor_oline::handle_trailer_line(const char *line) {
   if (line[0] == '\0') {
-    rx_state_ = QARN_HTTP_RX_IDLE;
+    rx_state_ = rx_after_final_ ? QARN_HTTP_RX_CLOSED : QARN_HTTP_RX_IDLE;
+    rx_header_bytes_ = 0;
   }
   return 1;
 }

@@ -28,6 +28,17 @@ void append_percent_encoded(qarn_bounded_string_base &text, const char *path) {
 
 const char *protocol_version(int force_http_1_0) { return force_http_1_0 ? "HTTP/1.0" : "HTTP/1.1"; }
 
+// The longest head the processor sends.
+constexpr int32_t HEAD_MAX_LEN = QARN_BOUNDED_STRING_CAPACITY;
+
+// message_head is where a head is composed: one character larger than the
+// longest head, so that a head of exactly HEAD_MAX_LEN characters is told
+// from one that was cut (only the cut one fills the string).
+class message_head : public qarn_heap_bounded_string {
+ public:
+  message_head() : qarn_heap_bounded_string(HEAD_MAX_LEN + 1) {}
+};
+
 }  // namespace
 
 int qarn_http_data_processor_oline::previous_message_pending(const char *operation) {
@@ -45,10 +56,11 @@ int qarn_http_data_processor_oline::previous_message_pending(const char *operati
 }
 
 // A head cut at the string's capacity would go out as a broken message
-// that the peer waits on for ever; it is refused instead (the bounded
-// string reports the overflow when it is destroyed).
+// that the peer waits on for ever; it is refused instead (the string
+// reports the overflow when it is destroyed). A message_head is full only
+// when something was cut, or when it could not get its storage.
 int qarn_http_data_processor_oline::queue_head(const qarn_bounded_string_base &head) {
-  if (head.is_full()) {
+  if (head.is_full() || head.length() > HEAD_MAX_LEN) {
     return 0;
   }
   return tx_queue_.append_string(head.text()) == head.length() ? 1 : 0;
@@ -62,7 +74,7 @@ int qarn_http_data_processor_oline::start_http_GET(const char *host, const char 
     path = "/";
   }
   safe_strcpy(sent_method_, "GET", QARN_HTTP_METHOD_SIZE);
-  qarn_bounded_string head;
+  message_head head;
   head.append("GET ");
   append_percent_encoded(head, path);
   head.append(" ").append(protocol_version(force_http_1_0)).append(CRLF);
@@ -77,6 +89,12 @@ int qarn_http_data_processor_oline::start_http_GET(const char *host, const char 
   }
   awaiting_response_ = 1;
   rx_complete_ = 0;  // the response to this request has yet to come
+  if (rx_after_final_) {
+    // The closed connection's leftovers are behind us: read the answer.
+    rx_after_final_ = 0;
+    rx_ignored_reported_ = 0;
+    rx_state_ = QARN_HTTP_RX_IDLE;
+  }
   return 1;
 }
 
@@ -122,7 +140,7 @@ int qarn_http_data_processor_oline::send_response_100() {
   if (previous_message_pending("send_response_100")) {
     return 0;
   }
-  qarn_bounded_string head;
+  message_head head;
   append_status_line(head, "100 continue");
   append_common_headers(head, 0, 0);
   head.append(CRLF);
@@ -139,7 +157,7 @@ int qarn_http_data_processor_oline::send_response_400(const char *reason) {
   close_requested = 1;
   qarn_bounded_string status;
   status.append("400 ").append(reason);
-  qarn_bounded_string head;
+  message_head head;
   append_status_line(head, status.text());
   append_common_headers(head, 0, 0);
   head.append(CRLF);

@@ -37,6 +37,27 @@ qarn_http_cookie *find_cookie(qarn_http_cookie *list, const char *key) {
   return nullptr;
 }
 
+// is_new_cookie_beyond_limit returns true when |key| is not in |list| and
+// the list already holds |limit| records: a walk of at most |limit| + 1.
+bool is_new_cookie_beyond_limit(const qarn_http_cookie *list, const char *key, int32_t limit) {
+  int32_t count = 0;
+  for (const qarn_http_cookie *cookie = list; cookie != nullptr; cookie = cookie->next) {
+    if (word_equal_nocase(cookie->key, key)) {
+      return false;
+    }
+    count++;
+  }
+  return count >= limit;
+}
+
+void report_too_many_cookies() {
+  qarn_bounded_string message;
+  message.append("Warning in qarn_http_cookie::parse_cookie_header(), more than ");
+  message.append_int(QARN_COOKIE_RX_LIST_MAX);
+  message.append(" cookies, message refused.");
+  qarn_diagnostic(message.text(), QARN_DIAG_PROTOCOL, QARN_MODULE_HTTP);
+}
+
 qarn_http_cookie *new_cookie() {
   void *memory = std::malloc(sizeof(qarn_http_cookie));
   if (memory == nullptr) {
@@ -124,9 +145,13 @@ int qarn_http_cookie::parse_cookie_header(qarn_http_data_processor_oline *proces
     if (prefix_len > 0 && !word_prefix_match_nocase(processor->cookie_prefix, name.text())) {
       continue;
     }
-    count++;
     // A prefix with a blank in it can match a name shorter than itself.
     const char *key = static_cast<size_t>(name.length()) >= prefix_len ? name.text() + prefix_len : "";
+    if (is_new_cookie_beyond_limit(processor->rx_cookies, key, QARN_COOKIE_RX_LIST_MAX)) {
+      report_too_many_cookies();
+      return -1;
+    }
+    count++;
     add_cookie(&processor->rx_cookies, key, value.text(), nullptr, 0, 0);
   }
   return count;

@@ -17,6 +17,10 @@ constexpr int32_t QARN_COOKIE_KEY_SIZE = 64;      // terminator included
 constexpr int32_t QARN_COOKIE_DOMAIN_SIZE = 64;
 constexpr int32_t QARN_COOKIE_VALUE_SIZE = 256;
 constexpr int32_t QARN_COOKIE_DEFAULT_MAX_AGE = 300;
+// Most cookies that the received list keeps. Every cookie is looked up in
+// the list and takes a record of its own: the bound keeps both the time and
+// the memory that a peer's "Cookie:" lines cost proportional to their size.
+constexpr int32_t QARN_COOKIE_RX_LIST_MAX = 64;
 
 struct qarn_http_cookie {
   qarn_http_cookie *next = nullptr;
@@ -44,7 +48,9 @@ struct qarn_http_cookie {
   // free_list frees every record of |*list| and empties it.
   static void free_list(qarn_http_cookie **list);
   // parse_cookie_header stores the name=value pairs of a "Cookie:" value in
-  // the processor's rx_cookies. Returns the number of cookies stored.
+  // the processor's rx_cookies. Returns the number of cookies stored, or -1
+  // after a report when a new cookie would pass QARN_COOKIE_RX_LIST_MAX
+  // (the pairs before it are kept).
   static int parse_cookie_header(qarn_http_data_processor_oline *processor, const char *text);
   // append_set_cookie_lines appends one "Set-Cookie" line per cookie of the
   // processor's tx_cookies to |text|, front to back.

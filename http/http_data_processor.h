@@ -32,6 +32,12 @@ constexpr int32_t QARN_HTTP_CONTENT_TYPE_SIZE = 64;
 constexpr int32_t QARN_HTTP_AUTH_SIZE = 64;
 constexpr int32_t QARN_HTTP_COOKIE_PREFIX_SIZE = 32;
 
+// Most bytes a header section may take: its first line, its header lines,
+// their terminators and any empty lines before it; the same bound holds for
+// a trailer section. A longer one fails the message with a report, so that
+// the work a peer's headers cause stays bounded.
+constexpr int32_t QARN_HTTP_HEADER_SECTION_MAX = 64 * 1024;
+
 // Largest piece of outgoing body asked of content_body_get_tx_data at once.
 constexpr int32_t QARN_HTTP_TX_BODY_BLOCK_LEN = 8192;
 
@@ -92,6 +98,11 @@ enum qarn_http_rx_state : int32_t {
   // The last chunk was read and the message completed: waits for trailer
   // lines up to the empty line that ends them; they are discarded.
   QARN_HTTP_RX_TRAILER = 6,
+  // The final response of a connection that is to close is complete, its
+  // trailer included: no later byte can belong to it, and none may undo
+  // it, so every later byte is ignored (one trace notice). A new request
+  // starts over in QARN_HTTP_RX_IDLE.
+  QARN_HTTP_RX_CLOSED = 7,
 };
 
 // Callbacks. Each receives the processor and callback_context first. For
@@ -261,6 +272,7 @@ class qarn_http_data_processor_oline {
   // consumed (run again), -1 failure.
   int32_t rx_step(const char *data, int32_t length);
   int32_t line_step(const char *data, int32_t length);
+  int charge_header_bytes(int32_t count);
   int handle_line();
   int handle_header_phase_line(const char *line);
   int end_header_section();
@@ -268,6 +280,7 @@ class qarn_http_data_processor_oline {
   int wants_continue() const;
   int finish_message(qarn_http_rx_state next_state);
   int32_t body_step(const char *data, int32_t length);
+  int32_t ignore_after_close(int32_t length);
   int32_t chunk_data_step(const char *data, int32_t length);
   int handle_chunk_size_line(const char *line);
   int handle_chunk_data_end_line(const char *line);
@@ -304,7 +317,10 @@ class qarn_http_data_processor_oline {
   int rx_line_complete_ = 0;     // a terminator was seen; rx_line_ is ready
   char rx_last_char_ = 0;        // a CR or LF that may pair with the next byte
   int64_t rx_body_received_ = 0;
+  int32_t rx_header_bytes_ = 0;  // bytes of the current header or trailer section
   int rx_complete_ = 0;          // see rx_message_complete
+  int rx_after_final_ = 0;       // the final response of a closing connection is complete
+  int rx_ignored_reported_ = 0;  // bytes after the final response were reported
 };
 
 #endif

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "http/download_bounds.h"
 #include "http/http_data_processor.h"
 #include "net/host_resolution.h"
 #include "net/socket_error.h"
@@ -60,6 +61,48 @@ void report_idle(const char *direction, int32_t limit_ms) {
   report(message.text(), QARN_DIAG_OPERATION);
 }
 
+void report_expired_bound(const qarn_download_bounds &bounds) {
+  const qarn_download_bound_settings &settings = bounds.settings();
+  qarn_bounded_string message;
+  message.append("Error in qarn_http_downloader::download(), ");
+  switch (bounds.expired()) {
+    case QARN_DOWNLOAD_BOUND_HEADER:
+      message.append_format("header section not complete within %d ms, giving up.",
+                            static_cast<int>(settings.header_ms));
+      break;
+    case QARN_DOWNLOAD_BOUND_LOW_SPEED:
+      message.append_format("less than %d bytes received in %d ms, giving up.",
+                            static_cast<int>(settings.low_speed_bytes),
+                            static_cast<int>(settings.low_speed_window_ms));
+      break;
+    default:
+      report_idle("received", settings.idle_ms);
+      return;
+  }
+  report(message.text(), QARN_DIAG_OPERATION);
+}
+
+// receive_buffer is the memory one socket read fills: QARN_DOWNLOAD_READ_LEN
+// bytes from the heap, or the caller's block when the heap has none.
+class receive_buffer {
+ public:
+  explicit receive_buffer(char *fallback_block)
+      : heap_(static_cast<char *>(std::malloc(QARN_DOWNLOAD_READ_LEN))),
+        bytes_(heap_ != nullptr ? heap_ : fallback_block),
+        length_(heap_ != nullptr ? QARN_DOWNLOAD_READ_LEN : QARN_DOWNLOAD_BLOCK_LEN) {}
+  ~receive_buffer() { std::free(heap_); }
+  receive_buffer(const receive_buffer &) = delete;
+  receive_buffer &operator=(const receive_buffer &) = delete;
+
+  char *bytes() const { return bytes_; }
+  int32_t length() const { return length_; }
+
+ private:
+  char *heap_;
+  char *bytes_;
+  int32_t length_;
+};
+
 }  // namespace
 
 qarn_http_downloader::qarn_http_downloader() { std::memset(&server_address, 0, sizeof(server_address)); }
@@ -113,6 +156,8 @@ int qarn_http_downloader::download(const char *host, const char *path) {
   }
   created_output_file_ = 0;
   keep_failed_file_ = 0;
+  header_complete_ = 0;
+  body_bytes_ = 0;
   if (use_tls) {
     tcp_socket.enable_ssl();
   } else {
@@ -188,30 +233,31 @@ int qarn_http_downloader::send_request(qarn_http_data_processor_oline &processor
 }
 
 int qarn_http_downloader::receive_response(qarn_http_data_processor_oline &processor, char *block) {
-  idle_bound bound(idle_timeout_ms);
-  bool streaming = false;  // the last read filled the whole block
+  receive_buffer buffer(block);
+  const qarn_download_bound_settings settings = {idle_timeout_ms, header_timeout_ms, low_speed_limit_bytes,
+                                                  low_speed_window_ms};
+  // One clock reading per read serves every bound.
+  int64_t now_ms = qarn_clock_ms();
+  qarn_download_bounds bounds(settings, now_ms);
+  bool streaming = false;  // the last read filled the whole buffer
   for (;;) {
-    int wait_ms = bound.next_wait_ms(QARN_DOWNLOAD_READ_TIMEOUT_MS);
+    if (header_complete_ && !bounds.in_body()) {
+      bounds.header_complete(now_ms, body_bytes_);
+    }
+    int wait_ms = bounds.next_wait_ms(now_ms, body_bytes_, QARN_DOWNLOAD_READ_TIMEOUT_MS);
     if (wait_ms == 0) {
-      report_idle("received", bound.limit_ms());
+      report_expired_bound(bounds);
       return 0;
     }
-    // While a transfer streams, the next block is usually there already:
-    // read it without waiting first.
-    int n = 0;
-    if (streaming) {
-      n = tcp_socket.nonblocking_read(block, QARN_DOWNLOAD_BLOCK_LEN);
-    }
-    if (n == 0) {
-      n = tcp_socket.blocking_read(block, QARN_DOWNLOAD_BLOCK_LEN, wait_ms);
-    }
-    streaming = n == QARN_DOWNLOAD_BLOCK_LEN;
+    int n = read_available(buffer.bytes(), buffer.length(), streaming, wait_ms);
+    now_ms = qarn_clock_ms();
+    streaming = n == buffer.length();
     if (n < 0) {
       return handle_connection_end(processor);
     }
     if (n > 0) {
-      bound.moved();
-      int outcome = handle_block(processor, block, n);
+      bounds.moved(now_ms);
+      int outcome = handle_received(processor, buffer.bytes(), n);
       if (outcome >= 0) {
         return outcome;
       }
@@ -220,6 +266,40 @@ int qarn_http_downloader::receive_response(qarn_http_data_processor_oline &proce
       return handle_connection_end(processor);
     }
   }
+}
+
+// read_available reads up to |length| bytes, waiting up to |wait_ms| for
+// them; while a transfer streams, more is usually there already, so the
+// wait is skipped unless nothing is. Returns what the socket's read returns.
+int qarn_http_downloader::read_available(char *bytes, int32_t length, bool streaming, int wait_ms) {
+  if (streaming) {
+    int n = tcp_socket.nonblocking_read(bytes, length);
+    if (n != 0) {
+      return n;
+    }
+  }
+  return tcp_socket.blocking_read(bytes, length, wait_ms);
+}
+
+// handle_received hands the bytes of one read to the processor in blocks of
+// at most QARN_DOWNLOAD_BLOCK_LEN, so that no body piece is larger than a
+// block. Returns 1 or 0 when the download has ended with that result, -1 to
+// read on.
+int qarn_http_downloader::handle_received(qarn_http_data_processor_oline &processor, const char *bytes,
+                                          int32_t length) {
+  int outcome = -1;
+  for (int32_t offset = 0; offset < length && outcome < 0; offset += QARN_DOWNLOAD_BLOCK_LEN) {
+    int32_t left = length - offset;
+    int32_t piece = left < QARN_DOWNLOAD_BLOCK_LEN ? left : QARN_DOWNLOAD_BLOCK_LEN;
+    outcome = handle_block(processor, bytes + offset, piece);
+  }
+  // The file's pending bytes live in the read buffer, which the next read
+  // fills again.
+  if (!flush_file_writes() && outcome != 0) {
+    report("Error in qarn_http_downloader::download(), http data fetch failed.", QARN_DIAG_OPERATION);
+    return 0;
+  }
+  return outcome;
 }
 
 // handle_block feeds one received block to the processor. Returns 1 or 0
@@ -286,6 +366,21 @@ int qarn_http_downloader::handle_broken_connection() {
   return 0;
 }
 
+// flush_file_writes writes the body bytes still pending for output_file.
+// Returns 1, or 0 after a report when the disk did not take them all.
+int qarn_http_downloader::flush_file_writes() {
+  if (!file_writes_.has_pending()) {
+    return 1;
+  }
+  if (output_file != nullptr && file_writes_.flush(output_file)) {
+    return 1;
+  }
+  report("Warning in qarn_http_downloader::callback_content_data_received(), unable to write all data to disk.  "
+         "Bailing.",
+         QARN_DIAG_OPERATION);
+  return 0;
+}
+
 int qarn_http_downloader::close_output_file() {
   if (output_file == nullptr) {
     return 0;
@@ -319,8 +414,15 @@ int qarn_http_downloader::open_output_file() {
     return 0;
   }
   created_output_file_ = 1;
-  // One write call per few body blocks instead of two per block; without
-  // the memory the file keeps its default buffer.
+  // A body declared larger than the file's buffer arrives in runs of whole
+  // reads (file_writes_): each goes to the system in one call, straight from
+  // the read buffer, and a buffer in between would only copy it. Any other
+  // body is gathered in the buffer, so that small or chunked pieces do not
+  // cost a call each; without the memory the file keeps its default buffer.
+  if (expected_length >= QARN_DOWNLOAD_FILE_BUFFER_LEN) {
+    std::setvbuf(output_file, nullptr, _IONBF, 0);
+    return 1;
+  }
   file_buffer_ = static_cast<char *>(std::malloc(QARN_DOWNLOAD_FILE_BUFFER_LEN));
   if (file_buffer_ != nullptr) {
     std::setvbuf(output_file, file_buffer_, _IOFBF, QARN_DOWNLOAD_FILE_BUFFER_LEN);
@@ -344,6 +446,7 @@ int qarn_http_downloader::callback_message_received(qarn_http_data_processor_oli
   self.expected_length = processor->rx_content_length;
   if (self.data_callback != nullptr) {
     if (processor->rx_status == QARN_DOWNLOAD_STATUS_OK) {
+      self.header_complete_ = 1;
       return 1;
     }
     report("Warning in qarn_http_downloader::callback_message_received(), download failed in callback mode.",
@@ -351,6 +454,7 @@ int qarn_http_downloader::callback_message_received(qarn_http_data_processor_oli
     return 0;
   }
   if (processor->rx_status == QARN_DOWNLOAD_STATUS_OK) {
+    self.header_complete_ = 1;
     return self.open_output_file();
   }
   report_about_file("Warning in qarn_http_downloader::callback_message_received(), download failed for file ",
@@ -362,6 +466,9 @@ int qarn_http_downloader::callback_message_complete(qarn_http_data_processor_oli
   qarn_http_downloader &self = downloader_of(context);
   if (self.output_file == nullptr) {
     return 1;
+  }
+  if (!self.flush_file_writes()) {
+    return 0;
   }
   // The last buffered bytes reach the disk only here; losing them must not
   // pass for a complete file.
@@ -388,20 +495,28 @@ int qarn_http_downloader::callback_content_data_received(qarn_http_data_processo
   if (self.received_length == 0 && self.progress_callback != nullptr) {
     self.progress_callback(self.callback_context, 0, self.expected_length);
   }
-  int result = 0;
-  if (self.data_callback != nullptr) {
-    result = self.data_callback(self.callback_context, bytes, length);
-    self.received_length += length;
-  } else {
-    if (!self.deliver_to_file(bytes, length)) {
-      return 0;
-    }
-    result = 1;
+  int result = self.deliver_body(bytes, length);
+  if (result < 0) {
+    return 0;
   }
   if (self.progress_callback != nullptr) {
     self.progress_callback(self.callback_context, self.received_length, self.expected_length);
   }
   return result;
+}
+
+// deliver_body is the one place where body bytes leave the downloader: to
+// data_callback, or into the output file. Returns 1 to go on; 0 when
+// data_callback asked to abort (the bytes count as received all the same);
+// -1 when the file did not take them (reported).
+int qarn_http_downloader::deliver_body(const char *bytes, int32_t length) {
+  body_bytes_ += length;
+  if (data_callback != nullptr) {
+    int go_on = data_callback(callback_context, bytes, length);
+    received_length += length;
+    return go_on != 0 ? 1 : 0;
+  }
+  return deliver_to_file(bytes, length) ? 1 : -1;
 }
 
 int qarn_http_downloader::deliver_to_file(const char *bytes, int32_t length) {
@@ -411,8 +526,7 @@ int qarn_http_downloader::deliver_to_file(const char *bytes, int32_t length) {
            QARN_DIAG_OPERATION);
     return 0;
   }
-  size_t written = std::fwrite(bytes, 1, static_cast<size_t>(length), output_file);
-  if (written < static_cast<size_t>(length)) {
+  if (!file_writes_.append(output_file, bytes, length)) {
     report("Warning in qarn_http_downloader::callback_content_data_received(), unable to write all data to disk.  "
            "Bailing.",
            QARN_DIAG_OPERATION);

@@ -10,25 +10,33 @@
 // download, on the caller's thread.
 //
 // Only a complete status-200 response succeeds. A download also fails when
-// the server closes the connection before the response is complete, and
-// when nothing moves over the connection for idle_timeout_ms. In file mode a
-// failed download deletes the file it created, so that no truncated file can
-// be taken for a downloaded one.
+// the server closes the connection before the response is complete, when
+// nothing moves over the connection for idle_timeout_ms, when the header
+// section is not complete header_timeout_ms after the request, and when the
+// body brings fewer than low_speed_limit_bytes within low_speed_window_ms.
+// In file mode a failed download deletes the file it created, so that no
+// truncated file can be taken for a downloaded one.
 #ifndef TORVANE_HTTP_HTTP_DOWNLOADER_H
 #define TORVANE_HTTP_HTTP_DOWNLOADER_H
 
 #include <cstdint>
 #include <cstdio>
 
+#include "http/coalesced_file_writer.h"
 #include "net/tcp_socket.h"
 #include "platform/socket.h"
 #include "support/bounded_string.h"
 
 class qarn_http_data_processor_oline;
 
-// Bytes moved per socket read or write, and the largest body piece handed
-// to the data callback.
+// Bytes moved per socket write, and the largest piece of received bytes
+// handed to the processor at once: so the largest body piece handed to the
+// data callback.
 constexpr int32_t QARN_DOWNLOAD_BLOCK_LEN = 8192;
+// Bytes asked of one socket read. Many blocks per read keep the number of
+// system calls per byte low; the blocks are handed on one by one.
+constexpr int32_t QARN_DOWNLOAD_READ_LEN = 128 * 1024;
+static_assert(QARN_DOWNLOAD_READ_LEN % QARN_DOWNLOAD_BLOCK_LEN == 0, "a read holds whole blocks");
 // Longest single wait of the connect, of each write and of each read.
 constexpr int QARN_DOWNLOAD_CONNECT_TIMEOUT_MS = 5000;
 constexpr int QARN_DOWNLOAD_WRITE_TIMEOUT_MS = 5000;
@@ -36,7 +44,15 @@ constexpr int QARN_DOWNLOAD_READ_TIMEOUT_MS = 5000;
 // Default of idle_timeout_ms: a download gives up after this long without
 // a byte sent or received.
 constexpr int32_t QARN_DOWNLOAD_IDLE_TIMEOUT_MS = 30000;
-// Size of the output file's write buffer.
+// Default of header_timeout_ms: the status line and the header section must
+// be complete this long after the request went out.
+constexpr int32_t QARN_DOWNLOAD_HEADER_TIMEOUT_MS = 30000;
+// Defaults of the low-speed limit: a body that brings fewer than this many
+// bytes in this window fails. Far below what a slow mobile link carries.
+constexpr int32_t QARN_DOWNLOAD_LOW_SPEED_BYTES = 1024;
+constexpr int32_t QARN_DOWNLOAD_LOW_SPEED_WINDOW_MS = 60000;
+// Size of the output file's write buffer, used for bodies that are not
+// declared larger than it.
 constexpr int32_t QARN_DOWNLOAD_FILE_BUFFER_LEN = 64 * 1024;
 // The only status that delivers a body.
 constexpr int32_t QARN_DOWNLOAD_STATUS_OK = 200;
@@ -120,22 +136,41 @@ class qarn_http_downloader {
   // A download gives up when no byte could be sent or has arrived for this
   // many milliseconds. Values below 1 count as 1.
   int32_t idle_timeout_ms = QARN_DOWNLOAD_IDLE_TIMEOUT_MS;
+  // A download gives up when the response's status line and header section
+  // are not complete this many milliseconds after the request went out.
+  // Values below 1 count as 1.
+  int32_t header_timeout_ms = QARN_DOWNLOAD_HEADER_TIMEOUT_MS;
+  // Once the body has begun, a download gives up when fewer than
+  // low_speed_limit_bytes body bytes arrive within low_speed_window_ms
+  // (windows below 1 ms count as 1 ms). A limit of 0 or less switches this
+  // bound off.
+  int32_t low_speed_limit_bytes = QARN_DOWNLOAD_LOW_SPEED_BYTES;
+  int32_t low_speed_window_ms = QARN_DOWNLOAD_LOW_SPEED_WINDOW_MS;
 
  private:
   int exchange(qarn_http_data_processor_oline &processor, const char *host, const char *path, char *block);
   int send_request(qarn_http_data_processor_oline &processor, char *block);
   int receive_response(qarn_http_data_processor_oline &processor, char *block);
+  int read_available(char *bytes, int32_t length, bool streaming, int wait_ms);
+  int handle_received(qarn_http_data_processor_oline &processor, const char *bytes, int32_t length);
   int handle_block(qarn_http_data_processor_oline &processor, const char *block, int32_t length);
+  int deliver_body(const char *bytes, int32_t length);
   int handle_connection_end(qarn_http_data_processor_oline &processor);
   int handle_broken_connection();
   int deliver_to_file(const char *bytes, int32_t length);
+  int flush_file_writes();
   int open_output_file();
   int close_output_file();
   void delete_created_file();
 
+  int header_complete_ = 0;      // the 200 header section of this download is complete
+  int64_t body_bytes_ = 0;       // body bytes delivered in this download (64 bits)
   int created_output_file_ = 0;  // this download created or truncated the output file
   int keep_failed_file_ = 0;     // a failed download keeps the file it wrote
   char *file_buffer_ = nullptr;  // stdio buffer of output_file, owned
+  // Body bytes on their way into output_file; they point into the read
+  // buffer and are written before it is filled again.
+  qarn_coalesced_file_writer file_writes_;
 };
 
 #endif

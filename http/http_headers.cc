@@ -150,8 +150,8 @@ int qarn_http_data_processor_oline::header_line_parse(const char *line) {
   if (word_equal_nocase(line, "Host:")) {
     return parse_host_header(value);
   }
-  if (word_equal_nocase(line, "Cookie:")) {
-    qarn_http_cookie::parse_cookie_header(this, value);
+  if (word_equal_nocase(line, "Cookie:") && qarn_http_cookie::parse_cookie_header(this, value) < 0) {
+    return QARN_HTTP_LINE_BAD;  // too many cookies: the message is refused
   }
   return QARN_HTTP_LINE_ACCEPTED;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "http/http_data_processor.h"
+#include "support/diagnostics.h"
 #include "support/text_scan.h"
 
 namespace {
@@ -65,9 +66,24 @@ int32_t qarn_http_data_processor_oline::rx_step(const char *data, int32_t length
       return body_step(data, length);
     case QARN_HTTP_RX_CHUNK_DATA:
       return chunk_data_step(data, length);
+    case QARN_HTTP_RX_CLOSED:
+      return ignore_after_close(length);
     default:
       return line_step(data, length);
   }
+}
+
+// Bytes after the final response on a connection that is closing: a server
+// that sends more than it was asked for. They are not looked at; the notice
+// is a trace, since the response itself is whole.
+int32_t qarn_http_data_processor_oline::ignore_after_close(int32_t length) {
+  if (!rx_ignored_reported_) {
+    rx_ignored_reported_ = 1;
+    qarn_diagnostic("Warning in qarn_http_data_processor_oline::put_rx_data(), ignoring bytes after the final "
+                    "response of a closing connection.",
+                    QARN_DIAG_TRACE, QARN_MODULE_HTTP);
+  }
+  return length;
 }
 
 int32_t qarn_http_data_processor_oline::collect_line(const char *data, int32_t length) {
@@ -95,10 +111,33 @@ int32_t qarn_http_data_processor_oline::collect_line(const char *data, int32_t l
   return consumed;
 }
 
+// charge_header_bytes counts |count| more bytes of a header or trailer
+// section. Returns 1, or -1 (failed, reported) once the section is longer
+// than QARN_HTTP_HEADER_SECTION_MAX: the bytes are counted before their
+// line is complete, so that an endless line is stopped as well.
+int qarn_http_data_processor_oline::charge_header_bytes(int32_t count) {
+  if (rx_state_ != QARN_HTTP_RX_IDLE && rx_state_ != QARN_HTTP_RX_HEADERS && rx_state_ != QARN_HTTP_RX_TRAILER) {
+    return 1;  // size lines of a chunked body have their own line limit
+  }
+  rx_header_bytes_ += count;
+  if (rx_header_bytes_ <= QARN_HTTP_HEADER_SECTION_MAX) {
+    return 1;
+  }
+  qarn_bounded_string message;
+  message.append("Warning in qarn_http_data_processor_oline::put_rx_data(), header section longer than ");
+  message.append_int(QARN_HTTP_HEADER_SECTION_MAX);
+  message.append(" bytes.");
+  qarn_diagnostic(message.text(), QARN_DIAG_PROTOCOL, QARN_MODULE_HTTP);
+  return fail();
+}
+
 // Returns the bytes consumed, 0 when the line handled started discarding
 // input, or -1.
 int32_t qarn_http_data_processor_oline::line_step(const char *data, int32_t length) {
   int32_t consumed = collect_line(data, length);
+  if (charge_header_bytes(consumed) < 0) {
+    return -1;
+  }
   if (!rx_line_complete_) {
     return consumed;
   }
@@ -166,6 +205,7 @@ int qarn_http_data_processor_oline::wants_continue() const {
 }
 
 int qarn_http_data_processor_oline::end_header_section() {
+  rx_header_bytes_ = 0;
   int body = 0;
   if (awaiting_response_) {
     if (rx_status <= 0) {
@@ -198,7 +238,12 @@ int qarn_http_data_processor_oline::end_header_section() {
 }
 
 int qarn_http_data_processor_oline::finish_message(qarn_http_rx_state next_state) {
-  rx_state_ = next_state;
+  rx_header_bytes_ = 0;  // a trailer or the next message counts afresh
+  const bool closing = close_after_rx_ && !is_interim(rx_status);
+  // On a closing connection nothing after the final response (and its
+  // trailer) is read: a next status line must not reopen a finished answer.
+  rx_after_final_ = closing ? 1 : 0;
+  rx_state_ = (closing && next_state == QARN_HTTP_RX_IDLE) ? QARN_HTTP_RX_CLOSED : next_state;
   const bool interim = awaiting_response_ && is_interim(rx_status);
   if (message_complete == nullptr || !message_complete(this, callback_context)) {
     return fail();
@@ -206,7 +251,7 @@ int qarn_http_data_processor_oline::finish_message(qarn_http_rx_state next_state
   if (!interim) {
     rx_complete_ = 1;
   }
-  if (close_after_rx_ && !is_interim(rx_status)) {
+  if (closing) {
     notify_close();
   }
   return 1;

@@ -117,6 +117,8 @@ int qarn_tcp_socket::start_nonblocking_connect(const platform_sockaddr_in *peer,
     error = QARN_SOCKET_TOO_MANY_SOCKETS;
     return QARN_CONNECT_FAILED;
   }
+  // One deadline for the TCP connect and every step of the handshake.
+  const qarn_deadline deadline = qarn_deadline_after(timeout_ms);
   state = QARN_SOCKET_STATE_CONNECTING;
   std::memcpy(&address, peer, sizeof(address));
   address.family = PLATFORM_AF_INET;
@@ -126,14 +128,14 @@ int qarn_tcp_socket::start_nonblocking_connect(const platform_sockaddr_in *peer,
   int rc = net.connect(&address, PLATFORM_SOCKADDR_IN_LENGTH);
   if (rc == 0 || rc == QARN_SOCKET_ALREADY_CONNECTED) {
     error = 0;
-    int r = ssl_try_connect(false, timeout_ms);
+    int r = ssl_try_connect(false, deadline);
     if (r != 0) {
       return r > 0 ? QARN_CONNECT_DONE : QARN_CONNECT_FAILED;
     }
-    // The handshake has begun but waits for the peer: finish it within the
-    // time-out. Without a TLS object there is nothing to wait for.
+    // The handshake has begun but waits for the peer: finish it by the
+    // deadline. Without a TLS object there is nothing to wait for.
     if (state == QARN_SOCKET_STATE_SSL_CONNECTING) {
-      return finish_handshake(timeout_ms);
+      return finish_handshake(deadline);
     }
     return QARN_CONNECT_NO_TLS_OBJECT;
   }
@@ -141,12 +143,12 @@ int qarn_tcp_socket::start_nonblocking_connect(const platform_sockaddr_in *peer,
   if (!qarn_socket_error_is_transient(rc) && rc != QARN_SOCKET_ALREADY_IN_PROGRESS) {
     return fail_connection(&error, rc);
   }
-  return wait_for_connect(timeout_ms);
+  return wait_for_connect(deadline);
 }
 
-int qarn_tcp_socket::wait_for_connect(int timeout_ms) {
+int qarn_tcp_socket::wait_for_connect(const qarn_deadline &deadline) {
   int signalled = 0;
-  int n = net.wait(kWriteOrException, timeout_ms, &signalled);
+  int n = net.wait(kWriteOrException, qarn_deadline_remaining_ms(deadline), &signalled);
   if (n < 0) {
     return fail_connection(&error, QARN_SOCKET_OTHER_FAILURE);
   }
@@ -157,7 +159,7 @@ int qarn_tcp_socket::wait_for_connect(int timeout_ms) {
     return fail_connection(&error, QARN_SOCKET_ABORTED);
   }
   if (signalled & PLATFORM_SOCKET_WRITABLE) {
-    return ssl_try_connect(true, timeout_ms);
+    return ssl_try_connect(true, deadline);
   }
   return fail_connection(&error, QARN_SOCKET_ABORTED);
 }
@@ -176,7 +178,7 @@ int qarn_tcp_socket::poll_state() {
   } else if (signalled & PLATFORM_SOCKET_EXCEPTION) {
     fail_connection(&error, QARN_SOCKET_ABORTED);
   } else if (signalled & PLATFORM_SOCKET_WRITABLE) {
-    ssl_try_connect(false, kPollTimeoutMs);
+    ssl_try_connect(false, qarn_deadline_after(kPollTimeoutMs));
   }
   return state;
 }
@@ -184,7 +186,7 @@ int qarn_tcp_socket::poll_state() {
 // ---------------------------------------------------------------------------
 // TLS handshake
 
-int qarn_tcp_socket::ssl_try_connect(bool wait_for_handshake, int timeout_ms) {
+int qarn_tcp_socket::ssl_try_connect(bool wait_for_handshake, const qarn_deadline &deadline) {
   if (!ssl_enabled) {
     state = QARN_SOCKET_STATE_CONNECTED;
     return 1;
@@ -216,19 +218,25 @@ int qarn_tcp_socket::ssl_try_connect(bool wait_for_handshake, int timeout_ms) {
   if (!wait_for_handshake) {
     return ssl_retry_connect(nullptr);
   }
-  return finish_handshake(timeout_ms);
+  return finish_handshake(deadline);
 }
 
 // finish_handshake drives the handshake to its end, waiting for the
-// condition the library asks for before each further step, each wait
-// bounded by |timeout_ms|. A handshake that fails or runs out of time keeps
-// state 4 and its handle, like any failed handshake.
-int qarn_tcp_socket::finish_handshake(int timeout_ms) {
+// condition the library asks for before each further step, all of it by
+// |deadline|: a peer that feeds the handshake a byte at a time cannot keep
+// it going. A handshake that fails or runs out of time keeps state 4 and its
+// handle, like any failed handshake.
+int qarn_tcp_socket::finish_handshake(const qarn_deadline &deadline) {
   int wanted = 0;
   int r = ssl_retry_connect(&wanted);
   while (r == 0) {
+    int wait_ms = qarn_deadline_remaining_ms(deadline);
+    if (wait_ms == 0) {
+      error = QARN_SOCKET_TIMED_OUT;
+      return -1;
+    }
     int signalled = 0;
-    int n = net.wait(wanted | PLATFORM_SOCKET_EXCEPTION, timeout_ms, &signalled);
+    int n = net.wait(wanted | PLATFORM_SOCKET_EXCEPTION, wait_ms, &signalled);
     if (n == 0) {
       error = QARN_SOCKET_TIMED_OUT;
       return -1;

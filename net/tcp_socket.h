@@ -8,6 +8,7 @@
 #ifndef TORVANE_NET_TCP_SOCKET_H
 #define TORVANE_NET_TCP_SOCKET_H
 
+#include "net/deadline.h"
 #include "net/network_socket.h"
 #include "net/tls_library.h"
 #include "platform/socket.h"
@@ -48,8 +49,8 @@ class qarn_tcp_socket {
 
   // start_nonblocking_connect connects a new handle to |address| (its
   // family and port are overwritten with IPv4 and |port|, given in host
-  // byte order), waiting up to |timeout_ms| for TCP and then for each step
-  // of the TLS handshake. Returns QARN_CONNECT_DONE (state 8),
+  // byte order), waiting up to |timeout_ms| for the TCP connect and the
+  // whole TLS handshake together. Returns QARN_CONNECT_DONE (state 8),
   // QARN_CONNECT_NO_TLS_OBJECT (state 2, handle open) or
   // QARN_CONNECT_FAILED (see |error| and |state|).
   int start_nonblocking_connect(const platform_sockaddr_in *address, int port, int timeout_ms);
@@ -88,10 +89,10 @@ class qarn_tcp_socket {
   int error;                     // last connect, TLS or write failure
 
  private:
-  int wait_for_connect(int timeout_ms);
-  int ssl_try_connect(bool wait_for_handshake, int timeout_ms);
+  int wait_for_connect(const qarn_deadline &deadline);
+  int ssl_try_connect(bool wait_for_handshake, const qarn_deadline &deadline);
   int ssl_retry_connect(int *wanted_condition);
-  int finish_handshake(int timeout_ms);
+  int finish_handshake(const qarn_deadline &deadline);
   void report_ssl_error(int code);
   void free_ssl();
   // fail_connection records |code| in |*slot|, closes and returns -1.

@@ -84,8 +84,9 @@ int tls_connection_set_cipher_list(ssl_st *connection, const char *cipher_list);
 int tls_connection_set_fd(ssl_st *connection, int fd);
 
 // tls_connect, tls_read and tls_write return the library's results: > 0
-// success, otherwise ask tls_get_error. tls_write never raises a signal
-// when the peer has gone.
+// success, otherwise ask tls_get_error. The library writes to the socket
+// inside each of them (handshake flights, alerts, data); none of them ever
+// raises a signal when the peer has gone, the write fails instead.
 int tls_connect(ssl_st *connection);
 int tls_read(ssl_st *connection, void *buffer, int size);
 int tls_write(ssl_st *connection, const void *data, int length);

@@ -32,14 +32,29 @@ namespace {
 X509 *g_static_certificate = nullptr;
 RSA *g_static_private_key = nullptr;
 
-struct write_call {
+// One call into the library that may write to the socket: SSL_connect
+// (the client's flights), SSL_read (alerts, answers to the peer's
+// post-handshake messages) and SSL_write. Each runs through
+// platform_socket_run_without_broken_pipe, so that a write to a peer that
+// has reset the connection fails with an error instead of a signal.
+struct socket_call {
   SSL *connection;
-  const void *data;
+  void *buffer;      // SSL_read
+  const void *data;  // SSL_write
   int length;
 };
 
+int run_connect(void *context) {
+  return SSL_connect(static_cast<socket_call *>(context)->connection);
+}
+
+int run_read(void *context) {
+  socket_call *call = static_cast<socket_call *>(context);
+  return SSL_read(call->connection, call->buffer, call->length);
+}
+
 int run_write(void *context) {
-  write_call *call = static_cast<write_call *>(context);
+  socket_call *call = static_cast<socket_call *>(context);
   return SSL_write(call->connection, call->data, call->length);
 }
 
@@ -159,14 +174,18 @@ int tls_connection_set_cipher_list(ssl_st *connection, const char *cipher_list) 
 
 int tls_connection_set_fd(ssl_st *connection, int fd) { return SSL_set_fd(connection, fd); }
 
-int tls_connect(ssl_st *connection) { return SSL_connect(connection); }
+int tls_connect(ssl_st *connection) {
+  socket_call call = {connection, nullptr, nullptr, 0};
+  return platform_socket_run_without_broken_pipe(run_connect, &call);
+}
 
 int tls_read(ssl_st *connection, void *buffer, int size) {
-  return SSL_read(connection, buffer, size);
+  socket_call call = {connection, buffer, nullptr, size};
+  return platform_socket_run_without_broken_pipe(run_read, &call);
 }
 
 int tls_write(ssl_st *connection, const void *data, int length) {
-  write_call call = {connection, data, length};
+  socket_call call = {connection, nullptr, data, length};
   return platform_socket_run_without_broken_pipe(run_write, &call);
 }
 

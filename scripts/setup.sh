@@ -14,7 +14,7 @@ native_packages=(
   googletest libgtest-dev
   zlib1g-dev android-libboringssl-dev
   nginx-light curl wget rsync openssl python3
-  iproute2 util-linux procps time
+  iproute2 util-linux procps time strace
 )
 windows_packages=(
   g++-mingw-w64-i686-posix libz-mingw-w64-dev

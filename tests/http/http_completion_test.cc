@@ -56,6 +56,12 @@ std::vector<close_case> close_cases() {
        "response 200 length=5\n"},
       {"bytes of another message after a complete one", CLIENT_OPEN,
        "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nxHTTP/1.1 2", 1, 1, "response 200 length=1\ndata\ncomplete\n"},
+      {"a second status line after the final response of a closing connection", CLIENT,
+       "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nxHTTP/1.1 2", 1, 1,
+       "response 200 length=1\ndata\ncomplete\nclose\n"},
+      {"a second response after the final one of a closing connection", CLIENT,
+       "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nxHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\ny", 1, 1,
+       "response 200 length=1\ndata\ncomplete\nclose\n"},
       {"a second response cut short", CLIENT_OPEN,
        "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nxHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\ny", 0, 0,
        "response 200 length=1\ndata\ncomplete\nresponse 200 length=2\ndata\n"},
@@ -113,6 +119,28 @@ TEST_F(completion_test, a_new_request_awaits_a_new_response) {
   ASSERT_EQ(processor.start_http_GET("h", "/next"), 1);
   EXPECT_EQ(processor.rx_message_complete(), 0);
   EXPECT_EQ(processor.put_rx_close(), 0);
+}
+
+// After the close the owner may send the same processor's next request on
+// a new connection: its answer is read, not ignored.
+TEST_F(completion_test, a_new_request_after_the_close_reads_its_answer) {
+  qarn_http_data_processor_oline processor;
+  recorder events;
+  prepare(processor, CLIENT);
+  events.install(processor);
+  const std::string first = "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\naHTTP/1.1 5";
+  start_capture();
+  ASSERT_EQ(processor.put_rx_data(first.data(), static_cast<int32_t>(first.size())), 1);
+  stop_capture();
+  processor.close_requested = 1;
+  ASSERT_EQ(processor.start_http_GET("h", "/next"), 1);
+  drain_tx(processor, nullptr);
+  const std::string second = "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nb";
+  ASSERT_EQ(processor.put_rx_data(second.data(), static_cast<int32_t>(second.size())), 1);
+  EXPECT_EQ(processor.rx_message_complete(), 1);
+  EXPECT_EQ(events.body, "ab");
+  EXPECT_EQ(events.events,
+            "response 200 length=1\ndata\ncomplete\nclose\nresponse 200 length=1\ndata\ncomplete\nclose\n");
 }
 
 TEST_F(completion_test, close_delimited_body_refused_at_the_close_fails) {

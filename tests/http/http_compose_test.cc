@@ -157,6 +157,42 @@ TEST_F(compose_test, unfinished_outgoing_body_refuses_new_messages_with_a_report
   }
 }
 
+// A head is refused only when it does not fit: one that uses the last
+// character of its 5999 goes out whole and without a report.
+TEST_F(compose_test, heads_up_to_5999_characters_are_sent_longer_ones_refused) {
+  const std::string head_start = "GET /";
+  const std::string head_end = " HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\nAccept-Encoding: identity\r\n\r\n";
+  struct length_case {
+    size_t head_length;
+    bool sent;
+  };
+  const length_case cases[] = {{5998, true}, {5999, true}, {6000, false}, {6001, false}};
+  for (const length_case &c : cases) {
+    SCOPED_TRACE(c.head_length);
+    const std::string path = "/" + std::string(c.head_length - head_start.size() - head_end.size(), 'p');
+    const std::string head = head_start + path.substr(1) + head_end;
+    ASSERT_EQ(head.size(), c.head_length);
+    qarn_http_data_processor_oline processor;
+    start_capture();
+    int started = processor.start_http_GET("h", path.c_str());
+    std::string printed = stop_capture();
+    int32_t last = 1;
+    std::string sent = drain_tx(processor, &last);
+    EXPECT_EQ(last, 0);
+    if (c.sent) {
+      EXPECT_EQ(started, 1);
+      EXPECT_EQ(printed, "");
+      EXPECT_EQ(sent, head);
+      EXPECT_EQ(processor.awaiting_response(), 1);
+    } else {
+      EXPECT_EQ(started, 0);
+      EXPECT_EQ(printed.rfind("String Buffer overflow, first few chars were ->GET /ppp", 0), 0u) << printed;
+      EXPECT_EQ(sent, "");
+      EXPECT_EQ(processor.awaiting_response(), 0);
+    }
+  }
+}
+
 TEST_F(compose_test, head_too_long_for_its_string_is_refused) {
   qarn_http_data_processor_oline processor;
   std::string path = "/" + std::string(6000, 'a');

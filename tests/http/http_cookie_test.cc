@@ -74,6 +74,55 @@ TEST_F(cookie_test, cookie_header_values) {
   }
 }
 
+// The received list keeps at most QARN_COOKIE_RX_LIST_MAX cookies; a new
+// one beyond that refuses the line, while known names still update.
+TEST_F(cookie_test, the_received_list_is_bounded) {
+  auto pairs = [](int first, int count) {
+    std::string text;
+    for (int i = first; i < first + count; i++) {
+      text += "c" + std::to_string(i) + "=" + std::to_string(i) + "; ";
+    }
+    return text;
+  };
+  const std::string limit_report = "Warning in qarn_http_cookie::parse_cookie_header(), more than " +
+                                   std::to_string(QARN_COOKIE_RX_LIST_MAX) + " cookies, message refused.\n";
+  constexpr int kSameNameCount = 1000;
+  std::string same_name;
+  for (int i = 0; i < kSameNameCount; i++) {
+    same_name += "same=" + std::to_string(i) + ";";
+  }
+  struct bound_case {
+    const char *name;
+    std::vector<std::string> headers;
+    int last_count;
+    size_t kept;
+    std::string printed;
+  };
+  const bound_case cases[] = {
+      {"up to the limit in one line", {pairs(0, QARN_COOKIE_RX_LIST_MAX)}, QARN_COOKIE_RX_LIST_MAX,
+       QARN_COOKIE_RX_LIST_MAX, ""},
+      {"one beyond the limit in one line", {pairs(0, QARN_COOKIE_RX_LIST_MAX + 1)}, -1, QARN_COOKIE_RX_LIST_MAX,
+       limit_report},
+      {"one beyond the limit in a later line", {pairs(0, QARN_COOKIE_RX_LIST_MAX), pairs(QARN_COOKIE_RX_LIST_MAX, 1)},
+       -1, QARN_COOKIE_RX_LIST_MAX, limit_report},
+      {"known names update at the limit", {pairs(0, QARN_COOKIE_RX_LIST_MAX), pairs(0, 3)}, 3,
+       QARN_COOKIE_RX_LIST_MAX, ""},
+      {"one name many times", {same_name}, kSameNameCount, 1, ""},
+  };
+  for (const bound_case &c : cases) {
+    SCOPED_TRACE(c.name);
+    qarn_http_data_processor_oline processor;
+    start_capture();
+    int count = 0;
+    for (const std::string &header : c.headers) {
+      count = qarn_http_cookie::parse_cookie_header(&processor, header.c_str());
+    }
+    EXPECT_EQ(stop_capture(), c.printed);
+    EXPECT_EQ(count, c.last_count);
+    EXPECT_EQ(list_of(processor.rx_cookies).size(), c.kept);
+  }
+}
+
 TEST_F(cookie_test, missing_text_stores_nothing) {
   qarn_http_data_processor_oline processor;
   EXPECT_EQ(qarn_http_cookie::parse_cookie_header(&processor, nullptr), 0);

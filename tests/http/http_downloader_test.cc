@@ -33,6 +33,23 @@ const char *mode_name(mode m) { return m == mode::file ? "file mode" : "data-cal
 constexpr mode kBothModes[] = {mode::file, mode::callback};
 constexpr int32_t kTestIdleMs = 5000;  // generous: only the stall cases may run into it
 constexpr int32_t kShortIdleMs = 300;
+// The other bounds, as generous: only the trickle cases run into them.
+constexpr int32_t kTestHeaderMs = 5000;
+constexpr int32_t kTestLowSpeedBytes = 1;
+constexpr int32_t kTestLowSpeedWindowMs = 5000;
+constexpr int32_t kShortBoundMs = 400;
+
+// The time bounds of one test download. An idle time alone converts, so
+// that a case names only the bound it is about.
+struct time_bounds {
+  time_bounds(int32_t idle = kTestIdleMs, int32_t header = kTestHeaderMs, int32_t low_speed = kTestLowSpeedBytes,
+              int32_t window = kTestLowSpeedWindowMs)
+      : idle_ms(idle), header_ms(header), low_speed_bytes(low_speed), low_speed_window_ms(window) {}
+  int32_t idle_ms;
+  int32_t header_ms;
+  int32_t low_speed_bytes;
+  int32_t low_speed_window_ms;
+};
 
 const char kPath[] = "/file";
 // The request the downloader sends for kPath to 127.0.0.1.
@@ -70,7 +87,7 @@ struct download_request {
   std::string path = kPath;
   mode how = mode::file;
   std::string destination;  // file mode
-  int32_t idle_ms = kTestIdleMs;
+  time_bounds bounds;
   bool with_progress = true;
   int data_answer = 1;
 };
@@ -94,7 +111,10 @@ bool nothing_open(const qarn_http_downloader &downloader) {
 outcome run_download(const download_request &request) {
   outcome out;
   qarn_http_downloader downloader;
-  downloader.idle_timeout_ms = request.idle_ms;
+  downloader.idle_timeout_ms = request.bounds.idle_ms;
+  downloader.header_timeout_ms = request.bounds.header_ms;
+  downloader.low_speed_limit_bytes = request.bounds.low_speed_bytes;
+  downloader.low_speed_window_ms = request.bounds.low_speed_window_ms;
   downloader.callback_context = &out.seen;
   out.seen.answer = request.data_answer;
   if (request.with_progress) {
@@ -328,12 +348,15 @@ const char kIncomplete[] =
     "Error in qarn_http_downloader::download(), connection closed before the response was complete.";
 const char kIdle300[] = "Error in qarn_http_downloader::download(), no data received for 300 ms, giving up.";
 const char kFetchFailed[] = "Error in qarn_http_downloader::download(), http data fetch failed.";
+const char kIgnoredAfterResponse[] =
+    "Warning in qarn_http_data_processor_oline::put_rx_data(), ignoring bytes after the final response of a closing "
+    "connection.\n";
 
 struct failure_case {
   const char *name;
   std::vector<script_piece> pieces;
   script_end end;
-  int32_t idle_ms;
+  time_bounds bounds;
   const char *line;  // the downloader's report
   // A processor report expected before it: start of the line and a text
   // inside it; empty when none.
@@ -341,8 +364,58 @@ struct failure_case {
   const char *processor_inside;
 };
 
+// trickle sends |first|, then |piece| every |pause_ms| for |count| times.
+std::vector<script_piece> trickle(const std::string &first, const std::string &piece, int pause_ms, int count) {
+  std::vector<script_piece> pieces{{first, pause_ms}};
+  for (int i = 0; i < count; i++) {
+    pieces.push_back({piece, pause_ms});
+  }
+  return pieces;
+}
+
+// header_lines makes header lines of |bytes| bytes in all.
+std::string header_lines(size_t bytes, const char *name) {
+  std::string lines;
+  for (int i = 0; lines.size() < bytes; i++) {
+    lines += std::string(name) + std::to_string(i) + "=x\r\n";
+  }
+  return lines;
+}
+
+const char kHeaderTooLong[] =
+    "Warning in qarn_http_data_processor_oline::put_rx_data(), header section longer than 65536 bytes.";
+const char kHeaderLate400[] =
+    "Error in qarn_http_downloader::download(), header section not complete within 400 ms, giving up.";
+const char kLowSpeed[] = "Error in qarn_http_downloader::download(), less than 50 bytes received in 400 ms, giving up.";
+
 const std::vector<failure_case> &failure_cases() {
+  // A trickle runs for a few seconds if nothing stops it; the bounds stop it
+  // after kShortBoundMs.
+  constexpr int kDripMs = 50;
+  constexpr int kDrips = 80;
   static const std::vector<failure_case> cases = {
+      // "0x5" read as far as it goes is 0, the last chunk: the body would
+      // end there and the cut file pass for whole.
+      {"chunk size written 0x5", {{kHead200Chunked}, {"0x5\r\nhello\r\n0\r\n\r\n"}}, script_end::close, kTestIdleMs,
+       kFetchFailed, "Warning in qarn_http_data_processor_oline::put_rx_data(), got bad chunk size, line: ", "0x5"},
+      {"chunk size followed by a word", {{kHead200Chunked}, {"5 bytes\r\nhello\r\n0\r\n\r\n"}}, script_end::close,
+       kTestIdleMs, kFetchFailed, "Warning in qarn_http_data_processor_oline::put_rx_data(), got bad chunk size",
+       "5 bytes"},
+      {"header section longer than 64 KiB",
+       {{"HTTP/1.1 200 OK\r\n" + header_lines(70000, "X-Filler-")}}, script_end::close, kTestIdleMs, kFetchFailed,
+       kHeaderTooLong, ""},
+      {"more than 64 cookies", {{"HTTP/1.1 200 OK\r\n" + header_lines(3000, "Cookie: c")}}, script_end::close,
+       kTestIdleMs, kFetchFailed, "Warning in qarn_http_cookie::parse_cookie_header(), more than 64 cookies", ""},
+      {"status line trickled", trickle("H", "T", kDripMs, kDrips), script_end::hold,
+       time_bounds(kTestIdleMs, kShortBoundMs), kHeaderLate400, "", ""},
+      {"header lines without end", trickle("HTTP/1.1 200 OK\r\n", "X-More: y\r\n", kDripMs, kDrips),
+       script_end::hold, time_bounds(kTestIdleMs, kShortBoundMs), kHeaderLate400, "", ""},
+      {"body trickled below the low-speed limit",
+       trickle("HTTP/1.1 200 OK\r\nContent-Length: 1000\r\n\r\n", "b", kDripMs, kDrips), script_end::hold,
+       time_bounds(kTestIdleMs, kTestHeaderMs, 50, kShortBoundMs), kLowSpeed, "", ""},
+      {"chunked body trickled as chunk extensions",
+       trickle(std::string(kHead200Chunked) + "5;", "x", kDripMs, kDrips), script_end::hold,
+       time_bounds(kTestIdleMs, kTestHeaderMs, 50, kShortBoundMs), kLowSpeed, "", ""},
       {"body cut short of its Content-Length",
        {{kHead200Length100}, {std::string(40, 'b')}},
        script_end::close, kTestIdleMs, kIncomplete, "", ""},
@@ -399,10 +472,10 @@ class scripted_download_test : public downloader_test {
     return out;
   }
 
-  download_request request_in(mode how, int32_t idle_ms = kTestIdleMs) const {
+  download_request request_in(mode how, time_bounds bounds = time_bounds()) const {
     download_request request;
     request.how = how;
-    request.idle_ms = idle_ms;
+    request.bounds = bounds;
     request.destination = scratch_.file("out.bin");
     return request;
   }
@@ -413,7 +486,7 @@ TEST_F(scripted_download_test, ResponsesThatGoWrongFailWithoutAFile) {
     for (mode how : kBothModes) {
       SCOPED_TRACE(std::string(c.name) + ", " + mode_name(how));
       bool client_closed = false;
-      outcome out = run_scripted(c.pieces, c.end, request_in(how, c.idle_ms), &client_closed);
+      outcome out = run_scripted(c.pieces, c.end, request_in(how, c.bounds), &client_closed);
       EXPECT_EQ(out.result, 0);
       EXPECT_TRUE(has_line(out.report, c.line));
       if (c.processor_start[0] != '\0') {
@@ -428,23 +501,43 @@ TEST_F(scripted_download_test, ResponsesThatGoWrongFailWithoutAFile) {
   }
 }
 
-TEST_F(scripted_download_test, TheIdleBoundFiresOnTime) {
+// Each bound fires when its time is up: not before, and not much later.
+TEST_F(scripted_download_test, TheTimeBoundsFireOnTime) {
   constexpr int32_t kBoundMs = 400;
-  auto start = std::chrono::steady_clock::now();
-  outcome out = run_scripted({{kHead200Length100}}, script_end::hold, request_in(mode::file, kBoundMs));
-  auto elapsed = std::chrono::steady_clock::now() - start;
-  EXPECT_EQ(out.result, 0);
-  EXPECT_TRUE(has_line(out.report, "Error in qarn_http_downloader::download(), no data received for 400 ms, giving up."));
-  EXPECT_GE(elapsed, std::chrono::milliseconds(kBoundMs));
-  EXPECT_LT(elapsed, std::chrono::milliseconds(kBoundMs + 3000));
+  struct case_t {
+    const char *name;
+    std::vector<script_piece> pieces;
+    time_bounds bounds;
+    const char *line;
+  };
+  const case_t cases[] = {
+      {"idle", {{kHead200Length100}}, time_bounds(kBoundMs),
+       "Error in qarn_http_downloader::download(), no data received for 400 ms, giving up."},
+      {"header", trickle("HTTP/1.1 200 OK\r\n", "X: y\r\n", 20, 200), time_bounds(kTestIdleMs, kBoundMs),
+       kHeaderLate400},
+      {"low speed", trickle(kHead200Length100, "b", 20, 200), time_bounds(kTestIdleMs, kTestHeaderMs, 50, kBoundMs),
+       kLowSpeed},
+  };
+  for (const case_t &c : cases) {
+    SCOPED_TRACE(c.name);
+    auto start = std::chrono::steady_clock::now();
+    outcome out = run_scripted(c.pieces, script_end::hold, request_in(mode::file, c.bounds));
+    auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(out.result, 0);
+    EXPECT_TRUE(has_line(out.report, c.line));
+    EXPECT_TRUE(out.nothing_open);
+    EXPECT_GE(elapsed, std::chrono::milliseconds(kBoundMs));
+    EXPECT_LT(elapsed, std::chrono::milliseconds(kBoundMs + 3000));
+  }
 }
 
 struct success_case {
   const char *name;
   std::vector<script_piece> pieces;
-  int32_t idle_ms;
+  time_bounds bounds;
   std::string body;
   int32_t expected;
+  std::string report = "";  // diagnostics a whole response may still cause
 };
 
 TEST_F(scripted_download_test, WholeResponsesSucceed) {
@@ -462,6 +555,26 @@ TEST_F(scripted_download_test, WholeResponsesSucceed) {
       {"Content-Length: 0", {{"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\n"}}, kTestIdleMs, "", 0},
       {"HTTP/1.0 with Content-Length", {{"HTTP/1.0 200 OK\r\nContent-Length: 5\r\n\r\nhello"}}, kTestIdleMs, "hello",
        5},
+      {"chunk sizes with the lower-case digit f",
+       {{std::string(kHead200Chunked) + "1f\r\n" + std::string(31, 'q') + "\r\n0\r\n\r\n"}}, kTestIdleMs,
+       std::string(31, 'q'), QARN_DOWNLOAD_LENGTH_UNKNOWN},
+      // The request asked for the close: whatever the server sends after the
+      // whole response must not undo it.
+      {"the start of a second status line after the response",
+       {{"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhelloHTTP/1.1 200 OK\r\n"}}, kTestIdleMs, "hello", 5,
+       kIgnoredAfterResponse},
+      {"a second response after a chunked one",
+       {{std::string(kHead200Chunked) + "5\r\nhello\r\n0\r\n\r\nHTTP/1.1 404 Not Found\r\nContent-Length: 0\r\n\r\n"}},
+       kTestIdleMs, "hello", QARN_DOWNLOAD_LENGTH_UNKNOWN, kIgnoredAfterResponse},
+      // Every gap is shorter than the low-speed window and each window sees
+      // enough: a slow body is not a trickle.
+      {"slow body above the low-speed limit",
+       {{"HTTP/1.1 200 OK\r\nContent-Length: 400\r\n\r\n", 150},
+        {std::string(100, 'm'), 150},
+        {std::string(100, 'm'), 150},
+        {std::string(100, 'm'), 150},
+        {std::string(100, 'm')}},
+       time_bounds(kTestIdleMs, kShortBoundMs, 50, kShortBoundMs), std::string(400, 'm'), 400},
       // Every pause is shorter than the bound, all of them together longer:
       // the bound is on silence, not on the whole download.
       {"slow body within the idle bound",
@@ -476,9 +589,9 @@ TEST_F(scripted_download_test, WholeResponsesSucceed) {
   for (const success_case &c : cases) {
     for (mode how : kBothModes) {
       SCOPED_TRACE(std::string(c.name) + ", " + mode_name(how));
-      outcome out = run_scripted(c.pieces, script_end::close, request_in(how, c.idle_ms));
+      outcome out = run_scripted(c.pieces, script_end::close, request_in(how, c.bounds));
       EXPECT_EQ(out.result, 1);
-      EXPECT_EQ(out.report, "");
+      EXPECT_EQ(out.report, c.report);
       EXPECT_EQ(out.body, c.body);
       EXPECT_TRUE(out.nothing_open);  // the file is closed when download returns
       EXPECT_EQ(out.expected_length, c.expected);
@@ -525,30 +638,87 @@ TEST_F(scripted_download_test, ABrokenConnectionFailsWithTheByteCountReport) {
   // client as an orderly end, which the cut-short cases already cover.
   GTEST_SKIP() << "needs a connection reset";
 #endif
+  // Thirty of a hundred bytes, then the reset.
+  const std::vector<script_piece> cut = {{kHead200Length100}, {std::string(30, 'r'), 300}};
+  // A body whose count matches its Content-Length while the message is not
+  // complete: the chunked coding, which wins over the length, still waits
+  // for its last chunk when the connection breaks.
+  const std::vector<script_piece> counted_whole = {
+      {"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 30\r\n\r\n1e\r\n" +
+           std::string(30, 'r') + "\r\n",
+       300}};
   struct case_t {
     const char *name;
+    const std::vector<script_piece> &pieces;
     mode how;
     bool with_progress;
     const char *line;
+    bool file_kept;  // the file stays, with the 30 bytes
   };
   const case_t cases[] = {
-      {"file mode with progress", mode::file, true,
-       "Error in qarn_http_downloader::download(), blocking read failed, not all bytes read."},
-      {"file mode without progress", mode::file, false,
-       "Error in qarn_http_downloader::download(), blocking read failed, unknown file state.  Deleting file."},
-      {"data-callback mode without progress", mode::callback, false,
-       "Error in qarn_http_downloader::download(), blocking read failed, unknown file state.  Deleting file."},
+      {"file mode with progress", cut, mode::file, true,
+       "Error in qarn_http_downloader::download(), blocking read failed, not all bytes read.", false},
+      {"file mode without progress", cut, mode::file, false,
+       "Error in qarn_http_downloader::download(), blocking read failed, unknown file state.  Deleting file.", false},
+      {"data-callback mode without progress", cut, mode::callback, false,
+       "Error in qarn_http_downloader::download(), blocking read failed, unknown file state.  Deleting file.", false},
+      {"whole count, file mode with progress", counted_whole, mode::file, true,
+       "Error in qarn_http_downloader::download(), blocking read failed but all data received.", false},
+      {"whole count, file mode without progress", counted_whole, mode::file, false,
+       "Error in qarn_http_downloader::download(), blocking read failed but file seems ok.  Keeping file.", true},
+      {"whole count, data-callback mode without progress", counted_whole, mode::callback, false,
+       "Error in qarn_http_downloader::download(), blocking read failed but file seems ok.  Keeping file.", false},
   };
   for (const case_t &c : cases) {
     SCOPED_TRACE(c.name);
     download_request request = request_in(c.how);
     request.with_progress = c.with_progress;
-    outcome out = run_scripted({{kHead200Length100}, {std::string(30, 'r'), 300}}, script_end::reset, request);
+    outcome out = run_scripted(c.pieces, script_end::reset, request);
     EXPECT_EQ(out.result, 0);
     EXPECT_TRUE(has_line(out.report, c.line));
     EXPECT_TRUE(out.nothing_open);
     EXPECT_EQ(out.received_length, 30);
-    EXPECT_FALSE(out.file_exists) << "a partial file was left behind";
+    EXPECT_EQ(out.file_exists, c.file_kept);
+    if (c.file_kept || c.how == mode::callback) {
+      EXPECT_EQ(out.body, std::string(30, 'r'));
+    }
+  }
+}
+
+// A request head may use all of its 5999 characters; only one that does
+// not fit is refused, before anything is sent.
+TEST_F(scripted_download_test, RequestHeadsUpTo5999CharactersAreSent) {
+  const std::string head_start = "GET /";
+  const std::string head_end =
+      " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 0\r\nAccept-Encoding: identity\r\nConnection: close\r\n\r\n";
+  const char *const kUnableToStart = "Error in qarn_http_downloader::download(), unable to start HTTP GET?";
+  for (size_t head_length : {size_t{5999}, size_t{6000}}) {
+    for (mode how : kBothModes) {
+      SCOPED_TRACE(std::to_string(head_length) + ", " + mode_name(how));
+      const std::string name(head_length - head_start.size() - head_end.size(), 'p');
+      const std::string head = head_start + name + head_end;
+      ASSERT_EQ(head.size(), head_length);
+      scripted_server server({{"HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"}}, script_end::close);
+      download_request request = request_in(how);
+      request.port = server.port();
+      request.path = "/" + name;
+      std::filesystem::remove(request.destination);
+      outcome out = run_download(request);
+      std::string sent = server.finish();
+      EXPECT_TRUE(out.nothing_open);
+      if (head_length <= static_cast<size_t>(QARN_BOUNDED_STRING_CAPACITY)) {
+        EXPECT_EQ(out.result, 1);
+        EXPECT_EQ(out.report, "");
+        EXPECT_EQ(sent, head);
+        EXPECT_EQ(out.body, "ok");
+      } else {
+        EXPECT_EQ(out.result, 0);
+        EXPECT_TRUE(has_line(out.report, kUnableToStart));
+        EXPECT_TRUE(has_line_starting(out.report, "String Buffer overflow, first few chars were ->GET /ppp", ""));
+        EXPECT_EQ(sent, "");
+        EXPECT_FALSE(out.file_exists);
+      }
+    }
   }
 }
 

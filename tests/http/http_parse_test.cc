@@ -67,6 +67,10 @@ const char CHUNKED_HEAD[] = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r
 const char ANSWER_400[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 const char ANSWER_100[] = "HTTP/1.1 100 continue\r\nContent-Length: 0\r\n\r\n";
 const char HEADER_WARNING[] = "Warning in qarn_http_data_processor_oline::header_line_parse(), ";
+const char CHUNK_WARNING[] = "Warning in qarn_http_data_processor_oline::put_rx_data(), ";
+const char IGNORED_NOTICE[] =
+    "Warning in qarn_http_data_processor_oline::put_rx_data(), ignoring bytes after the final response of a closing "
+    "connection.\n";
 
 std::vector<parse_case> parse_cases() {
   const std::string long_line = "X-Long: " + std::string(6000, 'a');
@@ -79,6 +83,19 @@ std::vector<parse_case> parse_cases() {
        "response 200 length=5\ndata\ncomplete\nclose\n", "hello", "", ""},
       {"bytes after the body are the next message", CLIENT_OPEN, std::string(OK_5) + "HTTP/1.1 204 No\r\n\r\n", 1,
        "response 200 length=5\ndata\ncomplete\nresponse 204 length=-1\ncomplete\n", "hello", "", ""},
+      // The request asked for the close: the answer is complete and final.
+      {"bytes after the final response of a closing connection are ignored", CLIENT,
+       std::string(OK_5) + "HTTP/1.1 200 OK\r\n", 1,
+       "response 200 length=5\ndata\ncomplete\nclose\n", "hello", "", IGNORED_NOTICE},
+      {"a server's close ends the reading too", CLIENT_OPEN,
+       std::string("HTTP/1.1 200 OK\r\nConnection: close\r\nContent-Length: 1\r\n\r\nxHTTP/1.1 5"), 1,
+       "response 200 length=1\ndata\ncomplete\nclose\n", "x", "", IGNORED_NOTICE},
+      {"bytes after the trailer of the final chunked response are ignored", CLIENT,
+       std::string(CHUNKED_HEAD) + "5\r\nhello\r\n0\r\nX: y\r\n\r\nHTTP/1.1 4", 1,
+       "response 200 length=-1 chunked\ndata\ncomplete\nclose\n", "hello", "", IGNORED_NOTICE},
+      {"an interim response does not close", CLIENT,
+       "HTTP/1.1 100 Continue\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nokHTTP/1.1 5", 1,
+       "response 100 length=-1\ncomplete\nresponse 200 length=2\ndata\ncomplete\nclose\n", "ok", "", IGNORED_NOTICE},
       {"chunked body", CLIENT, std::string(CHUNKED_HEAD) + "5\r\nhello\r\n0\r\n\r\n", 1,
        "response 200 length=-1 chunked\ndata\ncomplete\nclose\n", "hello", "", ""},
       {"several chunks and an extension", CLIENT,
@@ -106,7 +123,7 @@ std::vector<parse_case> parse_cases() {
        1, "response 200 length=-1\ndata\n", "5\r\nhello", "", ""},
       {"identity coding leaves the length in charge", CLIENT,
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\nContent-Length: 3\r\n\r\nabcdef", 1,
-       "response 200 length=3\ndata\ncomplete\nclose\n", "abc", "", ""},
+       "response 200 length=3\ndata\ncomplete\nclose\n", "abc", "", IGNORED_NOTICE},
       {"coded body of length 0", CLIENT, "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nContent-Length: 0\r\n\r\n", 1,
        "response 200 length=0\ncomplete\nclose\n", "", "", ""},
       {"keep-alive before close is only looked at first", CLIENT_OPEN,
@@ -140,9 +157,29 @@ std::vector<parse_case> parse_cases() {
       {"garbage instead of a status line", CLIENT, "garbage\r\n\r\n", -1, "", "", "", ""},
       {"a request instead of a response", CLIENT, "GET / HTTP/1.1\r\n\r\n", -1, "", "", "", ""},
       {"malformed chunk size", CLIENT, std::string(CHUNKED_HEAD) + "zz\r\nhello", -1,
-       "response 200 length=-1 chunked\n", "", "", ""},
+       "response 200 length=-1 chunked\n", "", "", std::string(CHUNK_WARNING) + "got bad chunk size, line: zz\n"},
       {"empty chunk size line", CLIENT, std::string(CHUNKED_HEAD) + "\r\nhello", -1,
-       "response 200 length=-1 chunked\n", "", "", ""},
+       "response 200 length=-1 chunked\n", "", "", std::string(CHUNK_WARNING) + "got bad chunk size, line: \n"},
+      // Read as far as it goes, "0x5" would be the last chunk: the body
+      // would end there and pass for whole.
+      {"chunk size with a 0x prefix", CLIENT, std::string(CHUNKED_HEAD) + "0x5\r\nhello\r\n0\r\n\r\n", -1,
+       "response 200 length=-1 chunked\n", "", "", std::string(CHUNK_WARNING) + "got bad chunk size, line: 0x5\n"},
+      {"chunk size followed by a word", CLIENT, std::string(CHUNKED_HEAD) + "5 bytes\r\nhello\r\n0\r\n\r\n", -1,
+       "response 200 length=-1 chunked\n", "", "",
+       std::string(CHUNK_WARNING) + "got bad chunk size, line: 5 bytes\n"},
+      {"chunk size with a sign", CLIENT, std::string(CHUNKED_HEAD) + "+5\r\nhello\r\n0\r\n\r\n", -1,
+       "response 200 length=-1 chunked\n", "", "", std::string(CHUNK_WARNING) + "got bad chunk size, line: +5\n"},
+      {"last chunk followed by a word", CLIENT, std::string(CHUNKED_HEAD) + "5\r\nhello\r\n0 more\r\n\r\n", -1,
+       "response 200 length=-1 chunked\ndata\n", "hello", "",
+       std::string(CHUNK_WARNING) + "got bad chunk size, line: 0 more\n"},
+      {"chunk sizes with lower- and upper-case digits", CLIENT,
+       std::string(CHUNKED_HEAD) + "f\r\n" + std::string(15, 'f') + "\r\nB\r\n" + std::string(11, 'B') +
+           "\r\n0\r\n\r\n",
+       1, "response 200 length=-1 chunked\ndata\ncomplete\nclose\n", std::string(15, 'f') + std::string(11, 'B'), "",
+       ""},
+      {"blanks around the size and before extensions", CLIENT,
+       std::string(CHUNKED_HEAD) + " 3 \t;a=b\r\nabc\r\n0\t\r\n\r\n", 1,
+       "response 200 length=-1 chunked\ndata\ncomplete\nclose\n", "abc", "", ""},
       {"chunk data without its empty line", CLIENT, std::string(CHUNKED_HEAD) + "5\r\nhelloX\r\n", -1,
        "response 200 length=-1 chunked\ndata\n", "hello", "", ""},
 

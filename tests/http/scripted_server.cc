@@ -68,6 +68,7 @@ void scripted_server::run() {
   request_ = read_request(connection);
   for (const script_piece &piece : pieces_) {
     if (!piece.bytes.empty() && !connection.send_all(piece.bytes)) {
+      client_closed_ = true;  // the client gave up before the script's end
       return;
     }
     if (piece.pause_ms > 0) {

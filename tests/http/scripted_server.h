@@ -36,8 +36,9 @@ class scripted_server {
   bool is_listening() const { return listener_.is_listening(); }
   int port() const { return listener_.port(); }
   // finish waits for the script to end and returns the request as
-  // received. |client_closed| (optional) tells whether
-  // the client closed its side while the server held the connection.
+  // received. |client_closed| (optional) tells whether the client closed
+  // the connection before the script's end (a piece could not be sent) or
+  // while the server held the connection.
   std::string finish(bool *client_closed = nullptr);
 
  private:

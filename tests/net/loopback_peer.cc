@@ -99,6 +99,18 @@ void loopback_connection::close() {
   }
 }
 
+void loopback_connection::reset() {
+  if (!is_open()) {
+    return;
+  }
+  linger value;
+  value.l_onoff = 1;
+  value.l_linger = 0;
+  auto native_socket = static_cast<decltype(::socket(0, 0, 0))>(handle_);
+  setsockopt(native_socket, SOL_SOCKET, SO_LINGER, reinterpret_cast<const char *>(&value), sizeof(value));
+  close();
+}
+
 loopback_listener::loopback_listener(int backlog) {
   platform_socket_handle handle = open_stream();
   if (handle == PLATFORM_INVALID_SOCKET) {

@@ -36,6 +36,9 @@ class loopback_connection {
   // without data.
   std::string receive_until_closed(int timeout_ms);
   void close();
+  // reset closes the connection with a reset instead of an orderly end (a
+  // linger time of zero).
+  void reset();
 
  private:
   platform_socket_handle handle_ = PLATFORM_INVALID_SOCKET;

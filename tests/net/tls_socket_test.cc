@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <csignal>
 #include <functional>
 #include <string>
 #include <thread>
@@ -93,6 +95,30 @@ class TlsSocketTest : public testing::Test {
       if (server_handshake_ok_) {
         script(connection.get());
       }
+    });
+  }
+
+  // start_raw_server accepts one connection in a thread; with |handshake|
+  // it runs the TLS handshake first, else it reads what the client sent
+  // first (its hello) unless |read_first| is false. Then it sends |raw|
+  // as it is, outside any TLS record layer, and resets the connection.
+  void start_raw_server(bool handshake, bool read_first, const std::string &raw) {
+    server_ = std::thread([this, handshake, read_first, raw] {
+      loopback_connection peer = listener_.accept(kPeerTimeoutMs);
+      if (!peer.is_open()) {
+        return;
+      }
+      bssl::UniquePtr<SSL> connection(SSL_new(server_context_));
+      if (handshake) {
+        SSL_set_fd(connection.get(), peer.native());
+        server_handshake_ok_ = SSL_accept(connection.get()) == 1;
+      } else if (read_first) {
+        peer.receive_exactly(1, kPeerTimeoutMs);
+      }
+      if (!raw.empty()) {
+        peer.send_all(raw);
+      }
+      peer.reset();
     });
   }
 
@@ -232,6 +258,124 @@ TEST_F(TlsSocketTest, TlsWritesToAVanishedPeerNeverRaiseASignal) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   EXPECT_EQ(1, failures);
+}
+
+// A peer that feeds the handshake a byte at a time, each well within the
+// time-out, is given up when the connect's time-out has passed as a whole.
+TEST_F(TlsSocketTest, TricklingPeerRunsTheHandshakeOutOfTimeAsAWhole) {
+  constexpr int kTimeoutMs = 1000;
+  static constexpr int kDripMs = 400;
+  static constexpr int kDripCount = 25;  // ten seconds of handshake if nothing stops it
+  server_ = std::thread([this] {
+    loopback_connection peer = listener_.accept(kPeerTimeoutMs);
+    peer.receive_exactly(1, kPeerTimeoutMs);
+    // A handshake record header announcing 16384 bytes, then its body a byte
+    // at a time.
+    if (!peer.send_all(std::string("\x16\x03\x03\x40\x00", 5))) {
+      return;
+    }
+    for (int i = 0; i < kDripCount && peer.send_all("x"); ++i) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(kDripMs));
+    }
+  });
+  auto start = std::chrono::steady_clock::now();
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(QARN_CONNECT_FAILED, connect_socket(kTimeoutMs));
+  testing::internal::GetCapturedStdout();
+  auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_EQ(QARN_SOCKET_TIMED_OUT, socket_.error);
+  EXPECT_GE(elapsed, std::chrono::milliseconds(kTimeoutMs - 20));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(kTimeoutMs + 4000));
+  socket_.close();  // the peer's next byte then fails and its thread ends
+}
+
+// ---- A peer that resets the connection while the TLS library works.
+
+std::atomic<int> g_broken_pipe_signals{0};
+
+void count_broken_pipe(int) { g_broken_pipe_signals++; }
+
+// Counts SIGPIPE instead of dying of it while the test runs: a signal that
+// reached the process shows as a failed expectation, not as a lost test
+// program.
+class broken_pipe_counter {
+ public:
+  broken_pipe_counter() : previous_(std::signal(SIGPIPE, count_broken_pipe)) { g_broken_pipe_signals = 0; }
+  ~broken_pipe_counter() { std::signal(SIGPIPE, previous_); }
+  int count() const { return g_broken_pipe_signals; }
+
+ private:
+  void (*previous_)(int);
+};
+
+// A handshake record the client cannot parse (an unknown message type): it
+// answers with an alert, a write of the library's own.
+const std::string kBadHandshakeRecord("\x16\x03\x03\x00\x04\x63\x00\x00\x00", 9);
+// An application data record that does not decrypt: again an alert.
+const std::string kBadDataRecord = std::string("\x17\x03\x03\x00\x20", 5) + std::string(32, 'z');
+
+TEST_F(TlsSocketTest, PeerResettingDuringTheHandshakeFailsTheConnectWithoutASignal) {
+  broken_pipe_counter signals;
+  start_raw_server(false, true, kBadHandshakeRecord);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(QARN_CONNECT_FAILED, connect_socket(kConnectTimeoutMs));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(QARN_SOCKET_ABORTED, socket_.error);
+  EXPECT_EQ(QARN_SOCKET_STATE_SSL_CONNECTING, socket_.state);
+  EXPECT_EQ(0, signals.count());
+}
+
+TEST_F(TlsSocketTest, PeerResettingDuringAReadFailsTheReadWithoutASignal) {
+  broken_pipe_counter signals;
+  start_raw_server(true, false, kBadDataRecord);
+  ASSERT_EQ(QARN_CONNECT_DONE, connect_socket(kConnectTimeoutMs));
+  server_.join();
+  char block[kBlockSize];
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(-1, socket_.blocking_read(block, sizeof(block), kPeerTimeoutMs));
+  testing::internal::GetCapturedStdout();
+  EXPECT_EQ(QARN_SOCKET_ABORTED, socket_.read_error);
+  EXPECT_EQ(QARN_SOCKET_STATE_UNCONNECTED, socket_.state);
+  EXPECT_EQ(0, signals.count());
+}
+
+// consume_reset lets |socket| notice the reset the way a wait for
+// writability does (it reads and clears the socket's pending error), so
+// that the next write inside the TLS library meets a connection already
+// known to be gone: that write is the one that raises SIGPIPE when
+// unprotected.
+void consume_reset(qarn_tcp_socket &socket) {
+  int signalled = 0;
+  socket.net.wait(PLATFORM_SOCKET_WRITABLE | PLATFORM_SOCKET_EXCEPTION, kPeerTimeoutMs, &signalled);
+  ASSERT_EQ(PLATFORM_SOCKET_EXCEPTION, signalled);
+}
+
+TEST_F(TlsSocketTest, HandshakeWritesToAResetPeerGiveAnErrorNotASignal) {
+  qarn_tcp_socket plain;  // TCP only: the test drives the TLS object itself
+  start_raw_server(false, false, "");
+  ASSERT_EQ(QARN_CONNECT_DONE, connect_to_loopback(plain, listener_.port(), kConnectTimeoutMs));
+  server_.join();
+  consume_reset(plain);
+  ssl_st *connection = tls_connection_new(qarn_ssl_context());
+  ASSERT_NE(nullptr, connection);
+  ASSERT_EQ(1, tls_connection_set_fd(connection, platform_socket_native(plain.net.handle)));
+  broken_pipe_counter signals;
+  EXPECT_LE(tls_connect(connection), 0);
+  EXPECT_LE(tls_connect(connection), 0);  // and again, as a retrying caller would
+  EXPECT_EQ(0, signals.count());
+  tls_connection_free(connection);
+  plain.close();
+}
+
+TEST_F(TlsSocketTest, ReadAlertsToAResetPeerGiveAnErrorNotASignal) {
+  start_raw_server(true, false, kBadDataRecord);
+  ASSERT_EQ(QARN_CONNECT_DONE, connect_socket(kConnectTimeoutMs));
+  server_.join();
+  consume_reset(socket_);
+  broken_pipe_counter signals;
+  char block[kBlockSize];
+  EXPECT_LE(tls_read(socket_.ssl, block, sizeof(block)), 0);
+  EXPECT_EQ(0, signals.count());
 }
 
 TEST_F(TlsSocketTest, ReconnectMakesANewTlsObject) {

@@ -1,0 +1,71 @@
+// qarn_download_bounds: the time bounds of one download's response, kept
+// from one clock reading per socket read.
+//
+// Three bounds, each reported on its own when it runs out:
+//   idle       nothing arrived for idle_ms (a silent server);
+//   header     the status line and the header section were not complete
+//              header_ms after the request went out (endless or trickled
+//              header lines);
+//   low speed  once the body has begun, fewer than low_speed_bytes body
+//              bytes arrived within a window of low_speed_window_ms (a
+//              trickled body: one byte now and then keeps the idle bound
+//              quiet for ever).
+// The low-speed windows follow each other: a window ends as soon as it has
+// seen low_speed_bytes, and the next one starts there.
+#ifndef TORVANE_HTTP_DOWNLOAD_BOUNDS_H
+#define TORVANE_HTTP_DOWNLOAD_BOUNDS_H
+
+#include <cstdint>
+
+// Which bound ran out.
+enum qarn_download_bound : int {
+  QARN_DOWNLOAD_BOUND_NONE = 0,
+  QARN_DOWNLOAD_BOUND_IDLE = 1,
+  QARN_DOWNLOAD_BOUND_HEADER = 2,
+  QARN_DOWNLOAD_BOUND_LOW_SPEED = 3,
+};
+
+struct qarn_download_bound_settings {
+  int32_t idle_ms;
+  int32_t header_ms;
+  int32_t low_speed_bytes;  // 0 or less: no low-speed bound
+  int32_t low_speed_window_ms;
+};
+
+class qarn_download_bounds {
+ public:
+  // The bounds start at |now_ms|, the moment the request went out. Times
+  // below 1 ms count as 1 ms.
+  qarn_download_bounds(const qarn_download_bound_settings &settings, int64_t now_ms);
+
+  // next_wait_ms returns how long the next read may wait at |now_ms|: at
+  // most |cap_ms| and at most what is left of every bound in force. It
+  // returns 0 once a bound has run out; expired() then says which.
+  // |body_bytes| is the count of body bytes delivered so far.
+  int next_wait_ms(int64_t now_ms, int64_t body_bytes, int cap_ms);
+
+  // moved records that bytes arrived at |now_ms|.
+  void moved(int64_t now_ms) { last_move_ms_ = now_ms; }
+
+  // header_complete records that the header section was complete at
+  // |now_ms| with |body_bytes| delivered: the header bound is met and the
+  // low-speed bound starts.
+  void header_complete(int64_t now_ms, int64_t body_bytes);
+  bool in_body() const { return in_body_; }
+
+  qarn_download_bound expired() const { return expired_; }
+  const qarn_download_bound_settings &settings() const { return settings_; }
+
+ private:
+  int64_t low_speed_left_ms(int64_t now_ms, int64_t body_bytes);
+
+  qarn_download_bound_settings settings_;
+  int64_t request_ms_;         // when the request went out
+  int64_t last_move_ms_;       // when bytes last arrived
+  bool in_body_ = false;       // the header section is complete
+  int64_t window_start_ms_ = 0;
+  int64_t window_start_bytes_ = 0;
+  qarn_download_bound expired_ = QARN_DOWNLOAD_BOUND_NONE;
+};
+
+#endif
