@@ -464,6 +464,11 @@ int qarn_http_downloader::callback_message_received(qarn_http_data_processor_oli
 
 int qarn_http_downloader::callback_message_complete(qarn_http_data_processor_oline *, void *context) {
   qarn_http_downloader &self = downloader_of(context);
+  if (self.body_check != nullptr && !self.body_check->finish()) {
+    report("Warning in qarn_http_downloader::callback_message_complete(), body refused by its check.  Bailing.",
+           QARN_DIAG_OPERATION);
+    return 0;
+  }
   if (self.output_file == nullptr) {
     return 1;
   }
@@ -494,6 +499,12 @@ int qarn_http_downloader::callback_content_data_received(qarn_http_data_processo
   }
   if (self.received_length == 0 && self.progress_callback != nullptr) {
     self.progress_callback(self.callback_context, 0, self.expected_length);
+  }
+  if (self.body_check != nullptr && !self.body_check->take(bytes, length)) {
+    report("Warning in qarn_http_downloader::callback_content_data_received(), body refused by its check.  "
+           "Bailing.",
+           QARN_DIAG_OPERATION);
+    return 0;
   }
   int result = self.deliver_body(bytes, length);
   if (result < 0) {

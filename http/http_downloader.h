@@ -22,6 +22,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "http/body_check.h"
 #include "http/coalesced_file_writer.h"
 #include "net/tcp_socket.h"
 #include "platform/socket.h"
@@ -132,6 +133,9 @@ class qarn_http_downloader {
   qarn_download_data_callback data_callback = nullptr;          // selects data-callback mode
   qarn_download_progress_callback progress_callback = nullptr;  // optional in both modes
   void *callback_context = nullptr;                              // first argument of both
+  // Judges the body (borrowed, may be null): it sees every piece before it
+  // is handed on, and the whole body before the download succeeds.
+  qarn_body_check *body_check = nullptr;
 
   // A download gives up when no byte could be sent or has arrived for this
   // many milliseconds. Values below 1 count as 1.

@@ -10,12 +10,16 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "http/http_downloader.h"
+#include "http/verified_body.h"
 #include "support/bounded_string.h"
 #include "support/clock.h"
 #include "support/file_system.h"
+#include "support/hex_text.h"
 #include "support/process_control.h"
+#include "updater/release_declarations.h"
 #include "updater/remote_manifest_fetch.h"
 #include "updater/updater.h"
 
@@ -96,7 +100,7 @@ void ovu_updater::install_one(const char *host, const char *root_path, const ovu
     stats.failed_save_file_count++;
     return;
   }
-  int downloaded = download_file(host, root_path, entry->name);
+  int downloaded = download_entry(host, root_path, entry);
   stats.current_download_byte_count += entry->size;
   message.clear();
   message.append_format("Received %10.0f / %10.0f bytes.", stats.current_download_byte_count,
@@ -137,13 +141,40 @@ int ovu_updater::put_in_place(const ovu_manifest_entry *entry, const char *targe
   return 0;
 }
 
-int ovu_updater::download_file(const char *host, const char *root_path, const char *name) {
+// Downloads the file of |entry|; when the release declared SHA-256 tokens,
+// the bytes must be the published ones (size and digest), or they never
+// replace the installed version.
+int ovu_updater::download_entry(const char *host, const char *root_path, const ovu_manifest_entry *entry) {
+  if (!verify_downloads_) {
+    return download_file(host, root_path, entry->name);
+  }
+  qarn_bounded_string message;
+  unsigned char digest[QARN_SHA256_DIGEST_LEN];
+  if (entry->hash == nullptr || std::strlen(entry->hash) != static_cast<size_t>(OVU_SHA256_TOKEN_LEN) ||
+      !qarn_hex_decode(entry->hash, QARN_SHA256_DIGEST_LEN, digest)) {
+    message.append("File '").append(entry->name).append("' cannot be verified: its hash token is not a SHA-256.");
+    say(message.text());
+    return 0;
+  }
+  qarn_verified_body check(entry->size, digest);
+  int downloaded = download_file(host, root_path, entry->name, &check);
+  qarn_body_verdict verdict = check.verdict();
+  if (!downloaded && verdict != QARN_BODY_UNDECIDED && verdict != QARN_BODY_MATCHES) {
+    message.append("File '").append(entry->name).append("' failed verification: ");
+    message.append(qarn_body_verdict_text(verdict)).append(".");
+    say(message.text());
+  }
+  return downloaded;
+}
+
+int ovu_updater::download_file(const char *host, const char *root_path, const char *name, qarn_body_check *check) {
   qarn_http_downloader downloader;
   if (!downloader.set_connection(host, OVU_UPDATE_SERVER_PORT, 0)) {
     return 0;
   }
   downloader.progress_callback = on_file_progress;
   downloader.callback_context = this;
+  downloader.body_check = check;
   qarn_bounded_string request;
   append_request_path(request, root_path, name);
   qarn_bounded_string message;

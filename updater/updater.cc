@@ -155,6 +155,7 @@ int ovu_updater::run(const char *host, const char *root_path, const char *manife
     return OVU_UPDATE_FETCH_FAILED;
   }
   stats.remote_manifest_entry_count = count;
+  verify_downloads_ = fetcher.declarations.sha256_tokens != 0;
   qarn_bounded_string message;
   message.append_format("Retrieved %d records from remote server.", static_cast<int>(count));
   say_verbose(message.text());

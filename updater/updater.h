@@ -17,6 +17,7 @@
 
 #include <cstdint>
 
+#include "http/body_check.h"
 #include "support/growable_array.h"
 #include "updater/remote_manifest_fetch.h"
 #include "updater/file_manifest.h"
@@ -87,8 +88,9 @@ class ovu_updater {
   // OVU_UPDATE_NOT_WRITABLE.
   int install_files(const char *host, const char *root_path, const qarn_growable_array &plan);
   // download_file fetches |root_path| + "/" + |name| into the temporary
-  // file. Returns nonzero when the whole file arrived, else 0.
-  int download_file(const char *host, const char *root_path, const char *name);
+  // file, its body judged by |check| when that is not null. Returns nonzero
+  // when the whole file arrived (and passed the check), else 0.
+  int download_file(const char *host, const char *root_path, const char *name, qarn_body_check *check = nullptr);
   // on_file_progress is the downloaders' progress callback; |updater| is
   // the ovu_updater.
   static void on_file_progress(void *updater, int32_t received, int32_t total);
@@ -127,8 +129,13 @@ class ovu_updater {
   int is_safe_to_install(const ovu_manifest_entry *remote) const;
   int prepare_temporary_file() const;
   void install_one(const char *host, const char *root_path, const ovu_manifest_entry *entry);
+  int download_entry(const char *host, const char *root_path, const ovu_manifest_entry *entry);
   int put_in_place(const ovu_manifest_entry *entry, const char *target);
   void save_manifest_or_exit();
+
+  // The remote manifest declared its hash tokens SHA-256: every download
+  // is checked against its entry's size and token before it is installed.
+  bool verify_downloads_ = false;
 };
 
 #endif
