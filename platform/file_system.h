@@ -42,6 +42,12 @@ int platform_flush_file_to_disk(FILE *file);
 // with |from| and |to| as they were.
 int platform_replace_file(const char *from, const char *to);
 
+// platform_create_private_file creates the file |path|, which must not
+// exist yet, readable and writable by its owner only, and opens it for
+// writing in binary mode. Returns the stream (the caller closes it), or
+// null (the file existed, or could not be made).
+FILE *platform_create_private_file(const char *path);
+
 // platform_reserves_device_names tells whether the system gives device
 // names (CON, NUL, COM1, ...) a meaning in every directory, so that a file
 // of such a name cannot be made.

@@ -21,7 +21,8 @@ std::string hex_of(const unsigned char *bytes, size_t length) {
   return hex;
 }
 
-bool digest_file(const std::string &path, std::string *hex, uint64_t *size, std::string *why) {
+bool sha256_of_file(const std::string &path, unsigned char digest[QARN_SHA256_DIGEST_LEN], uint64_t *size,
+                    std::string *why) {
   std::FILE *file = std::fopen(path.c_str(), "rb");
   if (file == nullptr) {
     *why = std::string("cannot open it: ") + std::strerror(errno);
@@ -42,9 +43,16 @@ bool digest_file(const std::string &path, std::string *hex, uint64_t *size, std:
     *why = "cannot read it";
     return false;
   }
-  unsigned char digest[QARN_SHA256_DIGEST_LEN];
   qarn_sha256_final(&context, digest);
-  *hex = hex_of(digest, sizeof(digest));
   *size = total;
+  return true;
+}
+
+bool digest_file(const std::string &path, std::string *hex, uint64_t *size, std::string *why) {
+  unsigned char digest[QARN_SHA256_DIGEST_LEN];
+  if (!sha256_of_file(path, digest, size, why)) {
+    return false;
+  }
+  *hex = hex_of(digest, sizeof(digest));
   return true;
 }

@@ -14,9 +14,16 @@
 // release), and with --expires the time after which the release is no
 // longer valid.
 //
-// Usage: torvane-publish [--manifest NAME] [--gzip] [--serial N] [--expires DAYS] DIR
-// Exit codes: 0 published, 1 the release was refused or could not be
-// written (no manifest is written then), 2 bad usage.
+// With --sign KEYFILE it also writes NAME.sig, the ECDSA P-256 signature of
+// the manifest file's exact bytes, which a launcher built with the key's
+// public half requires. --make-key KEYFILE makes such a key pair.
+//
+// Usage: torvane-publish [--manifest NAME] [--gzip] [--serial N] [--expires DAYS]
+//                        [--sign KEYFILE] DIR
+//        torvane-publish --make-key KEYFILE
+// Exit codes: 0 published (or key made), 1 the release was refused or could
+// not be written (no manifest is written then) or no key could be made, 2
+// bad usage.
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -27,8 +34,11 @@
 #include "platform/console.h"
 #include "tools/compressed_writer.h"
 #include "tools/file_digest.h"
+#include "support/memory_wipe.h"
+#include "tools/release_key_file.h"
 #include "tools/release_listing.h"
 #include "updater/release_declarations.h"
+#include "updater/release_signature.h"
 
 namespace {
 
@@ -50,6 +60,8 @@ struct publish_options {
   uint64_t serial = 0;
   bool expires = false;
   uint64_t expiry_days = 0;
+  std::string signing_key;  // key file for --sign, or empty
+  std::string new_key;      // key file for --make-key, or empty
 };
 
 // A refused name may hold line feeds and other control characters: the
@@ -82,7 +94,11 @@ void print_usage() {
                "  --gzip          a gzip stream instead of a zlib one\n"
                "  --serial N      the release serial (default: the publish time); it must\n"
                "                  grow from release to release\n"
-               "  --expires DAYS  the release is no longer valid DAYS days from now\n",
+               "  --expires DAYS  the release is no longer valid DAYS days from now\n"
+               "  --sign KEYFILE  also write NAME.sig, the manifest's signature with the key\n"
+               "Usage: torvane-publish --make-key KEYFILE\n"
+               "Makes a release key pair: KEYFILE (keep it secret) and KEYFILE.pub, the\n"
+               "public key to build the launcher with (TORVANE_RELEASE_KEY).\n",
                DEFAULT_MANIFEST_NAME);
 }
 
@@ -103,6 +119,11 @@ bool parse_arguments(int argc, char **argv, publish_options *options) {
       if (!options->expires || options->expiry_days > MAX_EXPIRY_DAYS) {
         return false;
       }
+    } else if (argument == "--sign" && i + 1 < argc) {
+      options->signing_key = argv[++i];
+    } else if (argument == "--make-key" && i + 1 < argc && argc == 3) {
+      options->new_key = argv[++i];
+      return true;
     } else if (!argument.empty() && argument[0] != '-' && options->directory.empty()) {
       options->directory = argument;
     } else {
@@ -110,7 +131,7 @@ bool parse_arguments(int argc, char **argv, publish_options *options) {
     }
   }
   // The manifest lies in DIR, under a name the launcher can request.
-  return !options->directory.empty() && !options->manifest_name.empty() &&
+  return !options->directory.empty() && options->new_key.empty() && !options->manifest_name.empty() &&
          release_name_problem(options->manifest_name, 0).empty();
 }
 
@@ -177,10 +198,31 @@ bool write_manifest_lines(const publish_options &options, const release_listing 
   return true;
 }
 
+int make_key(const std::string &path) {
+  std::string public_hex;
+  std::string why;
+  if (!make_release_key(path, &public_hex, &why)) {
+    std::fprintf(stderr, "torvane-publish: %s\n", why.c_str());
+    return EXIT_REFUSED;
+  }
+  std::printf("torvane-publish: release key written to %s (keep it secret); its public key, in %s.pub:\n%s\n",
+              path.c_str(), path.c_str(), public_hex.c_str());
+  return EXIT_PUBLISHED;
+}
+
 int publish(const publish_options &options) {
-  // The manifest is written under a temporary name first; neither is listed.
-  const std::string temporary_name = options.manifest_name + QARN_ATOMIC_FILE_SUFFIX;
-  release_listing listing = list_release(options.directory, {options.manifest_name, temporary_name});
+  release_key_pair key;
+  std::string why;
+  if (!options.signing_key.empty() && !read_release_key(options.signing_key, &key, &why)) {
+    std::fprintf(stderr, "torvane-publish: %s\n", why.c_str());
+    return EXIT_REFUSED;
+  }
+  // The manifest and its signature are written under temporary names
+  // first; none of them is listed.
+  const std::string &name = options.manifest_name;
+  const std::string signature_name = name + OVU_SIGNATURE_SUFFIX;
+  release_listing listing = list_release(options.directory, {name, name + QARN_ATOMIC_FILE_SUFFIX, signature_name,
+                                                             signature_name + QARN_ATOMIC_FILE_SUFFIX});
   if (!listing.error.empty()) {
     std::fprintf(stderr, "torvane-publish: %s\n", listing.error.c_str());
     return EXIT_REFUSED;
@@ -194,7 +236,6 @@ int publish(const publish_options &options) {
     return EXIT_REFUSED;
   }
   compressed_writer writer;
-  std::string why;
   const std::string manifest_path = options.directory + "/" + options.manifest_name;
   const std::string declarations = declarations_of(options, static_cast<int64_t>(std::time(nullptr)));
   if (!writer.open(manifest_path, options.format, &why) ||
@@ -202,6 +243,14 @@ int publish(const publish_options &options) {
       !write_manifest_lines(options, listing, writer, &why) || !writer.finish(&why)) {
     std::fprintf(stderr, "torvane-publish: %s; no manifest written\n", why.c_str());
     return EXIT_REFUSED;
+  }
+  if (!options.signing_key.empty()) {
+    bool signed_ok = sign_file(manifest_path, key, &why);
+    qarn_wipe_bytes(&key, sizeof(key));
+    if (!signed_ok) {
+      std::fprintf(stderr, "torvane-publish: %s; the manifest is written but not signed\n", why.c_str());
+      return EXIT_REFUSED;
+    }
   }
   uint64_t bytes = 0;
   for (const release_file &file : listing.files) {
@@ -220,5 +269,5 @@ int main(int argc, char **argv) {
     print_usage();
     return EXIT_USAGE;
   }
-  return publish(options);
+  return options.new_key.empty() ? publish(options) : make_key(options.new_key);
 }

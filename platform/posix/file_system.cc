@@ -67,3 +67,16 @@ int platform_replace_file(const char *from, const char *to) {
 }
 
 int platform_reserves_device_names() { return 0; }
+
+FILE *platform_create_private_file(const char *path) {
+  int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
+  if (fd < 0) {
+    return nullptr;
+  }
+  FILE *file = fdopen(fd, "wb");
+  if (file == nullptr) {
+    close(fd);
+    unlink(path);
+  }
+  return file;
+}

@@ -3,6 +3,7 @@
 #include "platform/file_system.h"
 
 #include <direct.h>
+#include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
 #include <sys/types.h>
@@ -52,3 +53,18 @@ int platform_replace_file(const char *from, const char *to) {
 }
 
 int platform_reserves_device_names() { return 1; }
+
+FILE *platform_create_private_file(const char *path) {
+  // The file inherits its directory's access list; the read-only bit is not
+  // set, so that its owner can replace it.
+  int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  if (fd < 0) {
+    return nullptr;
+  }
+  FILE *file = _fdopen(fd, "wb");
+  if (file == nullptr) {
+    _close(fd);
+    std::remove(path);
+  }
+  return file;
+}
