@@ -32,6 +32,7 @@ void set_up_updater(ovu_updater &updater) {
   updater.overall_progress_callback = print_percent_complete;
   updater.callback_data = nullptr;
   updater.pause_ms = 0;
+  updater.release_key = g_launcher_release_key;
 }
 
 void set_up_locations(ovu_updater &updater, const char *temporary_file) {

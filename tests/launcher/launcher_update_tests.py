@@ -2,7 +2,8 @@
 """Whole-program tests of the launcher against a real update server.
 
 Usage:
-  launcher_update_tests.py --publish PATH --client PATH [--emulator PROGRAM]
+  launcher_update_tests.py --publish PATH --client PATH --keyed-launcher PATH
+                           --release-key KEYFILE [--emulator PROGRAM]
                            [--update-root ROOT] [--update-manifest NAME] LAUNCHER
 
 nginx serves releases on 127.0.0.1:80, so this runs in a private network
@@ -13,6 +14,9 @@ Windows program) and its game client is the compiled stand-in client
 with code 7. LAUNCHER is the launcher program, run through --emulator (wine)
 for the Windows build; under Wine a started client ends the launcher with
 exit code 0 and lines end in CR LF, which is turned into LF first.
+
+--keyed-launcher is the same launcher built with the public half of
+KEYFILE as its release key; the signed cases sign with KEYFILE.
 
 Each case runs against a fresh installation directory that holds only the
 header-only local manifest, as a new player's does.
@@ -27,10 +31,12 @@ import subprocess
 import sys
 import tempfile
 import time
+import zlib
 
 from launcher_texts import (CLIENT_EXIT_CODE, CLIENT_GREETING, FINAL_PROMPT, GIVE_UP,
-                            MANIFEST_HEADER, NO_SERVER, TLS_ABSENT, UNABLE_TO_START, CaseFailure, count_line,
-                            expect_equal, expect_true, fetch_failed, retry_line, server_line)
+                            MANIFEST_HEADER, NO_SERVER, TLS_ABSENT, UNABLE_TO_START, CaseFailure,
+                            count_line, expect_equal, expect_true, fetch_failed, retry_line,
+                            server_line)
 
 CLIENT = "BRUXclient.exe"
 UPDATE_PORT = 80
@@ -117,6 +123,8 @@ class Harness:
         self.emulator = [options.emulator] if options.emulator else []
         self.under_wine = bool(options.emulator)
         self.launcher = self.emulator + [os.path.abspath(options.launcher)]
+        self.keyed_launcher = self.emulator + [os.path.abspath(options.keyed_launcher)]
+        self.release_key = os.path.abspath(options.release_key)
         self.publish_program = self.emulator + [os.path.abspath(options.publish)]
         self.client_program = os.path.abspath(options.client)
         self.root = options.update_root
@@ -145,9 +153,9 @@ class Harness:
     def release_directory(self):
         return os.path.join(self.server.docroot, self.root.lstrip("/"))
 
-    def publish(self, files):
+    def publish(self, files, options=()):
         """Serves |files| (name -> bytes; the client is added) as the
-        release, published with torvane-publish."""
+        release, published with torvane-publish and |options|."""
         directory = self.release_directory()
         shutil.rmtree(directory, ignore_errors=True)
         os.makedirs(directory)
@@ -158,7 +166,7 @@ class Harness:
             os.makedirs(os.path.dirname(path), exist_ok=True)
             with open(path, "wb") as out:
                 out.write(data)
-        completed = subprocess.run(self.publish_program + ["--manifest", self.manifest, directory],
+        completed = subprocess.run(self.publish_program + ["--manifest", self.manifest] + list(options) + [directory],
                                    stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                                    timeout=RUN_TIMEOUT_S)
         expect_equal("torvane-publish exit code (%r)" % completed.stdout, completed.returncode, 0)
@@ -177,8 +185,21 @@ class Harness:
 
     # --- running ----------------------------------------------------------
 
-    def run(self, arguments=(), answers=b"\n\n\n", user=None):
-        command = self.launcher + list(arguments)
+    def publish_signed(self, files, options=()):
+        return self.publish(files, ["--sign", self.release_key] + list(options))
+
+    def served(self, name):
+        return os.path.join(self.release_directory(), name)
+
+    def make_other_key(self):
+        path = os.path.join(self.work, "other.key")
+        completed = subprocess.run(self.publish_program + ["--make-key", path], stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT, timeout=RUN_TIMEOUT_S)
+        expect_equal("torvane-publish --make-key (%r)" % completed.stdout, completed.returncode, 0)
+        return path
+
+    def run(self, arguments=(), answers=b"\n\n\n", user=None, keyed=False):
+        command = (self.keyed_launcher if keyed else self.launcher) + list(arguments)
         if user is not None:
             command = ["setpriv", "--reuid=" + user, "--regid=nogroup", "--clear-groups"] + command
         completed = subprocess.run(command, cwd=self.game, input=answers, stdout=subprocess.PIPE,
@@ -336,6 +357,139 @@ def case_read_only_installation_with_admin_rights_fails_and_starts_the_client(h)
                  NO_SERVER + CLIENT_GREETING)
 
 
+# --- signed releases -------------------------------------------------------
+
+def refused(h, why):
+    return "Release '%s/%s' %s, update refused.\n" % (h.root, h.manifest, why)
+
+
+def install_signed(h, serial=100):
+    """A player who has the first signed release installed."""
+    files = h.publish_signed(RELEASE, ["--serial", str(serial)])
+    result = h.run(keyed=True)
+    expect_equal("first signed release", result.output, update_count(4) + count_line(4, 4) + CLIENT_GREETING)
+    return files
+
+
+SECOND = dict(RELEASE, **{"readme.txt": b"Release two of Torvane.\n"})
+
+
+def expect_refused_untouched(h, result, why, installed):
+    """The release was refused with |why|: nothing was downloaded, the old
+    files stay, and the client starts as when the server is away."""
+    expect_equal("output", result.output, refused(h, why) + NO_SERVER + CLIENT_GREETING)
+    expect_equal("exit code", result.exit_code, h.client_exit_code())
+    expect_equal("readme requests", h.server.requests(h.root + "/readme.txt", 1), 1)
+    h.expect_installed(installed)
+
+
+def case_signed_release_installs_with_the_key(h):
+    files = install_signed(h, serial=100)
+    h.expect_installed(files)
+    with open(os.path.join(h.game, "update_manifest.lst.release"), "rb") as state:
+        expect_equal("release state", state.read(), b"# Torvane release state - do not modify\nserial 100\n")
+    h.publish_signed(SECOND, ["--serial", "101"])
+    result = h.run(keyed=True)
+    expect_equal("second signed release", result.output, update_count(1) + count_line(1, 1) + CLIENT_GREETING)
+    h.expect_installed(dict(SECOND, **{CLIENT: files[CLIENT]}))
+
+
+def case_changed_manifest_byte_is_refused(h):
+    installed = install_signed(h)
+    h.publish_signed(SECOND, ["--serial", "101"])
+    with open(h.served(h.manifest), "rb") as source:
+        text = zlib.decompress(source.read())
+    # One byte of the readme's line: its size 24 becomes 25.
+    changed = text.replace(b" 24 readme.txt", b" 25 readme.txt")
+    expect_true("the manifest lists the readme", changed != text)
+    with open(h.served(h.manifest), "wb") as out:
+        out.write(zlib.compress(changed))
+    expect_refused_untouched(h, h.run(keyed=True), "does not match its signature", installed)
+
+
+def case_missing_signature_is_refused(h):
+    installed = install_signed(h)
+    h.publish_signed(SECOND, ["--serial", "101"])
+    os.remove(h.served(h.manifest + ".sig"))
+    expect_refused_untouched(h, h.run(keyed=True),
+                             "has no signature ('%s/%s.sig' could not be fetched)" % (h.root, h.manifest),
+                             installed)
+
+
+def case_signature_of_another_key_is_refused(h):
+    installed = install_signed(h)
+    h.publish(SECOND, ["--serial", "101", "--sign", h.make_other_key()])
+    expect_refused_untouched(h, h.run(keyed=True), "does not match its signature", installed)
+
+
+def case_older_signed_release_is_refused(h):
+    installed = install_signed(h, serial=200)
+    h.publish_signed(SECOND, ["--serial", "150"])
+    expect_refused_untouched(h, h.run(keyed=True),
+                             "is older than the installed release (serial 150 below 200)", installed)
+
+
+def case_expired_release_is_refused(h):
+    installed = install_signed(h)
+    h.publish_signed(SECOND, ["--serial", "101", "--expires", "0"])
+    time.sleep(1.2)  # the release expires the second it is published
+    result = h.run(keyed=True)
+    expect_true("not refused as expired:\n" + result.output,
+                re.match(r"Release '[^']*' expired at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC, update refused\.\n",
+                         result.output) is not None)
+    expect_equal("after the refusal", result.output[result.output.index("\n") + 1:], NO_SERVER + CLIENT_GREETING)
+    h.expect_installed(installed)
+
+
+def case_unsigned_release_is_refused_by_a_keyed_launcher(h):
+    h.publish(RELEASE)
+    result = h.run(keyed=True)
+    expect_true("an unsigned release was installed:\n" + result.output,
+                result.output.startswith(refused(h, "has no signature ('%s/%s.sig' could not be fetched)"
+                                                 % (h.root, h.manifest))))
+    expect_true("a file was installed", h.installed("readme.txt") is None)
+
+
+def case_launcher_without_key_installs_releases_published_the_old_way(h):
+    # No declarations, no signature: a manifest as earlier publishers wrote.
+    h.publish(RELEASE)
+    with open(h.served(h.manifest), "rb") as source:
+        text = zlib.decompress(source.read())
+    old_style = b"".join(line + b"\n" for line in text.splitlines() if not line.startswith(b"#torvane-"))
+    with open(h.served(h.manifest), "wb") as out:
+        out.write(zlib.compress(old_style))
+    result = h.run()
+    expect_equal("output", result.output, update_count(4) + count_line(4, 4) + CLIENT_GREETING)
+
+
+# --- verified downloads ----------------------------------------------------
+
+def case_files_that_fail_verification_are_refused_and_the_old_versions_stay(h):
+    h.publish(RELEASE)
+    h.run()
+    second = dict(RELEASE, **{"readme.txt": b"Release two of Torvane.\n",
+                              "data/sounds/bell.wav": b"\x00\x01dong" * 999})
+    h.publish(second)
+    # The server answers 200 with other bytes: of the right length, and of
+    # another length.
+    with open(h.served("readme.txt"), "wb") as out:
+        out.write(b"X" * len(second["readme.txt"]))
+    with open(h.served("data/sounds/bell.wav"), "ab") as out:
+        out.write(b"trailing garbage")
+    result = h.run()
+    bell = ("File 'data/sounds/bell.wav' failed verification: more bytes than the published size arrived.\n"
+            "Unable to update file 'data/sounds/bell.wav' - download failed.\n")
+    readme = ("File 'readme.txt' failed verification: its SHA-256 differs from the published one.\n"
+              "Unable to update file 'readme.txt' - download failed.\n")
+    attempt = update_count(2) + bell + readme + count_line(0, 2)
+    expect_equal("output", result.output,
+                 attempt + retry_line(2) + attempt + retry_line(3) + attempt + GIVE_UP + FINAL_PROMPT)
+    expect_equal("exit code", result.exit_code, 0)
+    h.expect_installed(RELEASE)
+    expect_true("a temporary file was left", not os.path.exists(os.path.join(h.game, "tmp", "update.tmp")))
+    expect_equal("readme requests", h.server.requests(h.root + "/readme.txt", 4), 4)
+
+
 # Cases that drop to an unprivileged user; Wine keeps its prefix for the
 # user that made it, and Windows asks through its own consent dialog.
 POSIX_USER_CASES = {
@@ -352,6 +506,15 @@ CASES = [
     case_missing_local_manifest_aborts_the_update,
     case_read_only_installation_of_a_user_asks_for_elevation,
     case_read_only_installation_with_admin_rights_fails_and_starts_the_client,
+    case_signed_release_installs_with_the_key,
+    case_changed_manifest_byte_is_refused,
+    case_missing_signature_is_refused,
+    case_signature_of_another_key_is_refused,
+    case_older_signed_release_is_refused,
+    case_expired_release_is_refused,
+    case_unsigned_release_is_refused_by_a_keyed_launcher,
+    case_launcher_without_key_installs_releases_published_the_old_way,
+    case_files_that_fail_verification_are_refused_and_the_old_versions_stay,
 ]
 
 
@@ -380,6 +543,8 @@ def main():
                                      formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--publish", required=True, help="torvane-publish of the same build")
     parser.add_argument("--client", required=True, help="the compiled stand-in game client")
+    parser.add_argument("--keyed-launcher", required=True, help="the launcher with the tests' release key")
+    parser.add_argument("--release-key", required=True, help="the tests' release key file")
     parser.add_argument("--emulator", help="what runs the build's programs (wine)")
     parser.add_argument("--update-root", default="/torvane")
     parser.add_argument("--update-manifest", default="manifest.lst.z")
