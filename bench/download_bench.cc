@@ -1,13 +1,19 @@
 // download_bench: fetches one resource into a file with qarn_http_downloader,
 // as the updater fetches each game file, and prints the byte count and the
-// wall time. bench/download_bench.sh runs it beside curl.
+// wall time. With SIZE and SHA256 it checks the body as the updater checks
+// a file whose manifest declares SHA-256 tokens. bench/download_bench.sh
+// runs it beside curl.
 //
-// Usage: download_bench HOST PORT PATH OUTPUT
-// Exit code 0 when the download succeeded, 1 otherwise.
+// Usage: download_bench HOST PORT PATH OUTPUT [SIZE SHA256]
+// Exit code 0 when the download succeeded (and passed the check), 1
+// otherwise.
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 #include "http/http_downloader.h"
+#include "http/verified_body.h"
+#include "support/hex_text.h"
 #include "support/clock.h"
 #include "support/diagnostics.h"
 #include "support/text_scan.h"
@@ -15,6 +21,7 @@
 namespace {
 
 constexpr int kArgumentCount = 5;
+constexpr int kVerifiedArgumentCount = 7;
 
 struct progress_seen {
   int32_t calls = 0;
@@ -32,8 +39,8 @@ void count_progress(void *context, int32_t received, int32_t) {
 }  // namespace
 
 int main(int argc, char **argv) {
-  if (argc != kArgumentCount) {
-    std::printf("usage: download_bench HOST PORT PATH OUTPUT\n");
+  if (argc != kArgumentCount && argc != kVerifiedArgumentCount) {
+    std::printf("usage: download_bench HOST PORT PATH OUTPUT [SIZE SHA256]\n");
     return 1;
   }
   int32_t port = 0;
@@ -46,6 +53,18 @@ int main(int argc, char **argv) {
   qarn_http_downloader downloader;
   downloader.progress_callback = count_progress;
   downloader.callback_context = &seen;
+  unsigned char digest[QARN_SHA256_DIGEST_LEN];
+  int32_t size = 0;
+  if (argc == kVerifiedArgumentCount &&
+      (!parse_int(argv[5], &size) || size < 0 || std::strlen(argv[6]) != 2 * sizeof(digest) ||
+       !qarn_hex_decode(argv[6], QARN_SHA256_DIGEST_LEN, digest))) {
+    std::printf("download_bench: bad size or SHA-256\n");
+    return 1;
+  }
+  qarn_verified_body check(size, digest);
+  if (argc == kVerifiedArgumentCount) {
+    downloader.body_check = &check;
+  }
   if (!downloader.set_connection(argv[1], port, 0)) {
     std::printf("download_bench: cannot resolve '%s'\n", argv[1]);
     return 1;
