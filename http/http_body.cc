@@ -5,6 +5,7 @@
 
 #include "http/http_data_processor.h"
 #include "support/diagnostics.h"
+#include "support/hex_text.h"
 
 namespace {
 
@@ -16,19 +17,6 @@ constexpr int64_t LARGEST_CHUNK = INT32_MAX;
 constexpr char CHUNK_EXTENSION_START = ';';
 
 enum chunk_size_result { CHUNK_SIZE_OK, CHUNK_SIZE_BAD, CHUNK_SIZE_TOO_LARGE };
-
-int hex_digit_value(char c) {
-  if (c >= '0' && c <= '9') {
-    return c - '0';
-  }
-  if (c >= 'a' && c <= 'f') {
-    return c - 'a' + 10;
-  }
-  if (c >= 'A' && c <= 'F') {
-    return c - 'A' + 10;
-  }
-  return -1;
-}
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\v' || c == '\f'; }
 
@@ -47,12 +35,12 @@ const char *skip_blanks(const char *text) {
 // are refused rather than cut or wrapped.
 chunk_size_result read_chunk_size(const char *line, int32_t *size) {
   line = skip_blanks(line);
-  if (hex_digit_value(*line) < 0) {
+  if (qarn_hex_digit_value(*line) < 0) {
     return CHUNK_SIZE_BAD;
   }
   int64_t value = 0;
-  for (int digits = 0; digits < CHUNK_SIZE_MAX_DIGITS && hex_digit_value(*line) >= 0; digits++, line++) {
-    value = value * 16 + hex_digit_value(*line);
+  for (int digits = 0; digits < CHUNK_SIZE_MAX_DIGITS && qarn_hex_digit_value(*line) >= 0; digits++, line++) {
+    value = value * 16 + qarn_hex_digit_value(*line);
     if (value > LARGEST_CHUNK) {
       return CHUNK_SIZE_TOO_LARGE;
     }

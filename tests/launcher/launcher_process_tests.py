@@ -41,11 +41,11 @@ import sys
 import tempfile
 import time
 
-from launcher_texts import (CLIENT_EXIT_CODE, CLIENT_GREETING, DAMAGED_CLIENT, FINAL_PROMPT,
+from launcher_test_kit import (CLIENT_EXIT_CODE, CLIENT_GREETING, DAMAGED_CLIENT, FINAL_PROMPT,
                             GIVE_UP, LOCK_REFUSED, MANIFEST_HEADER, MISSING_CLIENT_NOTICE,
                             NO_SERVER, PRODUCT_LINE, TITLE_ESCAPE, TLS_ABSENT, UNABLE_TO_START,
                             UNKNOWN_OPTION, CaseFailure, count_line, expect_equal, expect_true,
-                            fetch_failed, retry_line, server_line, usage_text)
+                            fetch_failed, retry_line, run_cases, server_line, usage_text)
 
 CLIENT = "BRUXclient.exe"
 MIN_CLIENT_BYTES = 100
@@ -464,27 +464,12 @@ CASES = [
 ]
 
 
-def run_case(harness, case):
-    name = case.__name__[len("case_"):]
+def skip_reason(harness, case):
     if case in POSIX_TERMINAL_CASES and harness.under_wine:
-        print("skip %s (the terminal title escape is POSIX only)" % name)
-        return None
+        return "the terminal title escape is POSIX only"
     if case in STARTED_CLIENT_CASES and not harness.can_start_client():
-        print("skip %s (needs --client under Wine)" % name)
-        return None
-    harness.enter_scratch()
-    try:
-        case(harness)
-    except CaseFailure as failure:
-        print("FAIL %s: %s" % (name, failure))
-        return False
-    except subprocess.TimeoutExpired as timeout:
-        print("FAIL %s: timed out: %s" % (name, timeout))
-        return False
-    finally:
-        harness.leave_scratch()
-    print("ok   %s" % name)
-    return True
+        return "needs --client under Wine"
+    return None
 
 
 def main():
@@ -507,11 +492,8 @@ def main():
         launcher[-1] = os.path.abspath(launcher[-1])
     harness = Harness(launcher, scripted, client, options.update_root, options.update_manifest)
 
-    outcomes = [run_case(harness, case) for case in CASES]
-    passed = outcomes.count(True)
-    failed = outcomes.count(False)
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return run_cases(harness, CASES, lambda case: skip_reason(harness, case), harness.enter_scratch,
+                     harness.leave_scratch)
 
 
 if __name__ == "__main__":

@@ -33,10 +33,10 @@ import tempfile
 import time
 import zlib
 
-from launcher_texts import (CLIENT_EXIT_CODE, CLIENT_GREETING, FINAL_PROMPT, GIVE_UP,
+from launcher_test_kit import (CLIENT_EXIT_CODE, CLIENT_GREETING, FINAL_PROMPT, GIVE_UP,
                             MANIFEST_HEADER, NO_SERVER, TLS_ABSENT, UNABLE_TO_START, CaseFailure,
                             count_line, expect_equal, expect_true, fetch_failed, retry_line,
-                            server_line)
+                            run_cases, server_line)
 
 CLIENT = "BRUXclient.exe"
 UPDATE_PORT = 80
@@ -518,24 +518,10 @@ CASES = [
 ]
 
 
-def run_case(harness, case):
-    name = case.__name__[len("case_"):]
+def skip_reason(harness, case):
     if case in POSIX_USER_CASES and (harness.under_wine or os.geteuid() != 0):
-        print("skip %s (needs the Linux build run by root, to drop to %s)" % (name, UNPRIVILEGED_USER))
-        return None
-    harness.begin()
-    try:
-        case(harness)
-    except CaseFailure as failure:
-        print("FAIL %s: %s" % (name, failure))
-        return False
-    except subprocess.TimeoutExpired as timeout:
-        print("FAIL %s: timed out: %s" % (name, timeout))
-        return False
-    finally:
-        harness.end()
-    print("ok   %s" % name)
-    return True
+        return "needs the Linux build run by root, to drop to %s" % UNPRIVILEGED_USER
+    return None
 
 
 def main():
@@ -551,11 +537,7 @@ def main():
     parser.add_argument("launcher", help="the launcher program")
     options = parser.parse_args()
     harness = Harness(options)
-    outcomes = [run_case(harness, case) for case in CASES]
-    passed = outcomes.count(True)
-    failed = outcomes.count(False)
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return run_cases(harness, CASES, lambda case: skip_reason(harness, case), harness.begin, harness.end)
 
 
 if __name__ == "__main__":

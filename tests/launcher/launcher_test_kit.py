@@ -1,5 +1,7 @@
-"""The launcher's own texts, as the player sees them, for the process-level
-tests of the launcher."""
+"""What the process-level tests of the launcher share: the launcher's own
+texts as the player sees them, the checks, and the loop that runs cases."""
+
+import subprocess
 
 PRODUCT_LINE = "This program updates and runs the STABLE version of Torvane.\n"
 UNKNOWN_OPTION = "Sorry, unknown option.\n\n"
@@ -80,3 +82,33 @@ def expect_equal(what, actual, expected):
 def expect_true(what, condition):
     if not condition:
         raise CaseFailure(what)
+
+
+def run_cases(harness, cases, skip_reason, begin, end):
+    """Runs each case(harness) between begin() and end(), unless
+    skip_reason(case) gives a reason to skip it; prints a line per case and
+    the totals. Returns the exit code: 1 when a case failed, else 0."""
+    passed = failed = 0
+    for case in cases:
+        name = case.__name__[len("case_"):]
+        reason = skip_reason(case)
+        if reason:
+            print("skip %s (%s)" % (name, reason))
+            continue
+        begin()
+        try:
+            case(harness)
+        except CaseFailure as failure:
+            print("FAIL %s: %s" % (name, failure))
+            failed += 1
+            continue
+        except subprocess.TimeoutExpired as timeout:
+            print("FAIL %s: timed out: %s" % (name, timeout))
+            failed += 1
+            continue
+        finally:
+            end()
+        print("ok   %s" % name)
+        passed += 1
+    print("%d passed, %d failed" % (passed, failed))
+    return 1 if failed else 0
