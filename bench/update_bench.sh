@@ -80,6 +80,8 @@ out = ["# This is an automatically generated file - do not modify\n",
        "# updater.  Changing or deleting it may cause your next\n",
        "# update to download far more things than it needs.\n", "\n"]
 for line in text.splitlines():
+    if not line or line.startswith("#"):
+        continue
     h, size, name = line.split(" ", 2)
     out.append("%s %10d %s\n" % (h, int(size), name))
 sys.stdout.write("".join(out))

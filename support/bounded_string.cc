@@ -76,9 +76,15 @@ void qarn_bounded_string_base::append_word(const char *text) {
   if (text == nullptr) {
     text = "(null)";
   }
-  while (length_ < capacity_ && !is_word_end(*text)) {
-    storage_[length_++] = *text++;
+  // Locals, so that the copy is not a store to the object per character.
+  const char *end = text;
+  int32_t room = capacity_ - length_;
+  while (end - text < room && !is_word_end(*end)) {
+    end++;
   }
+  int32_t taken = static_cast<int32_t>(end - text);
+  std::memcpy(storage_ + length_, text, static_cast<size_t>(taken));
+  length_ += taken;
   storage_[length_] = '\0';
 }
 
