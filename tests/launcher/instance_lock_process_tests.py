@@ -30,6 +30,9 @@ import sys
 import tempfile
 import time
 
+from launcher_test_kit import (FINAL_PROMPT, LOCK_REFUSED, NO_SERVER, UNABLE_TO_START, CaseFailure,
+                               expect_equal, expect_true)
+
 LOCK_NAME = "torvane_updater_lock.tmp"
 SCRIPT_FILE = "update_script.txt"
 RUN_TIMEOUT_S = 30
@@ -40,42 +43,14 @@ UNPRIVILEGED_USER = "nobody"
 # The updater's result for an installation it cannot write.
 RESULT_NOT_WRITABLE = 5
 
-# Texts the player sees.
-NO_SERVER = ("Sorry, unable to contact server for updates.  Torvane will try\n"
-             "to update again next time you run it.\n"
-             "\n"
-             "Press return to start the game.\n")
-UNABLE_TO_START = ("\n"
-                   "Unable to start game.  Please try again when attached to a\n"
-                   "network so I can update the game.\n")
-FINAL_PROMPT = "\nPress return to exit.\n"
-LOCK_REFUSED = ("\n"
-                "Sorry, it looks like there's a Torvane update already\n"
-                "running.  Please wait until it's finished and try again.\n"
-                "\n"
-                "Press return to exit.\n")
 # A scripted run whose update could not reach the server, without a client:
 # proof that the launcher got past the lock.
 RAN_PAST_THE_LOCK = NO_SERVER + UNABLE_TO_START + FINAL_PROMPT
 NO_UPDATE_SCRIPT = [(0, 0, 0)]
 
 
-class CaseFailure(Exception):
-    pass
-
-
 class CaseSkipped(Exception):
     pass
-
-
-def expect_equal(what, actual, expected):
-    if actual != expected:
-        raise CaseFailure("%s:\n  expected %r\n  actual   %r" % (what, expected, actual))
-
-
-def expect_true(what, condition):
-    if not condition:
-        raise CaseFailure(what)
 
 
 class User:

@@ -10,29 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "tests/common/hex_bytes.h"
+
 namespace {
-
-using bytes = std::vector<unsigned char>;
-
-bytes from_hex(const std::string &hex) {
-  bytes out;
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) {
-    unsigned int value = 0;
-    std::sscanf(hex.c_str() + i, "%2x", &value);
-    out.push_back(static_cast<unsigned char>(value));
-  }
-  return out;
-}
-
-std::string to_hex(const bytes &data) {
-  std::string hex;
-  char pair[3];
-  for (unsigned char b : data) {
-    std::snprintf(pair, sizeof(pair), "%02x", b);
-    hex += pair;
-  }
-  return hex;
-}
 
 // The order n of P-256's base point and its field prime p, big-endian.
 const char P256_ORDER_HEX[] = "ffffffff00000000ffffffffffffffffbce6faada7179e84f3b9cac2fc632551";

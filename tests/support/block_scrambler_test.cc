@@ -9,10 +9,9 @@
 
 #include "support/sha256.h"
 #include "tests/common/diagnostic_capture.h"
+#include "tests/common/hex_bytes.h"
 
 namespace {
-
-using bytes = std::vector<unsigned char>;
 
 constexpr int32_t CONFIG_BLOCK_LEN = 1008;
 constexpr unsigned char GUARD = 0xA5;
@@ -26,20 +25,10 @@ bytes sha256(const std::string &text) {
   return digest;
 }
 
-std::string lower_hex(const bytes &data) {
-  std::string hex;
-  char pair[3];
-  for (unsigned char b : data) {
-    std::snprintf(pair, sizeof(pair), "%02x", b);
-    hex += pair;
-  }
-  return hex;
-}
-
 // The keystream written out the long way: block b is SHA-256 of the key's
 // digest in hex, ":", b in decimal, ":".
 bytes expected_keystream(const std::string &key, size_t length, int *blocks_used) {
-  std::string key_text = lower_hex(sha256(key));
+  std::string key_text = to_hex(sha256(key));
   bytes stream;
   int block = 0;
   while (stream.size() < length) {
