@@ -20,14 +20,13 @@ struct platform_file_status {
 // platform_stat fills |status| for |path|. Returns 1 on success, else 0.
 int platform_stat(const char *path, platform_file_status *status);
 
-// platform_lock_stream takes |file|'s lock for a run of
-// platform_getc_unlocked calls, which read one character each without
-// taking the lock again; platform_unlock_stream gives it back. A reader of
-// many short lines pays for the lock once per line instead of once per
-// character.
-void platform_lock_stream(FILE *file);
-int platform_getc_unlocked(FILE *file);
-void platform_unlock_stream(FILE *file);
+// platform_read_line_chars reads the characters of |file| up to the next
+// line feed, carriage return, NUL or the end of the file, taking the
+// stream's lock once. The first |room| of them go to |out| (the others are
+// consumed and dropped), their number to |*stored|, and the character that
+// ended the read (consumed too; EOF at the end of the file) to |*end|.
+// Returns the number of characters consumed before it.
+int32_t platform_read_line_chars(FILE *file, char *out, int32_t room, int32_t *stored, int *end);
 
 // platform_flush_file_to_disk hands the buffered bytes of |file| to the
 // system and waits until the system has them on the disk. Returns 0, or -1

@@ -2,6 +2,8 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "platform/file_system.h"
 #include "support/diagnostics.h"
@@ -112,8 +114,6 @@ void report_line_overflow(const char *line) {
   qarn_diagnostic(line, QARN_DIAG_OPERATION, QARN_MODULE_SUPPORT);
 }
 
-bool is_line_end(int c) { return c == EOF || c == '\n' || c == '\r' || c == '\0'; }
-
 }  // namespace
 
 int qarn_recursive_mkdir(const char *path, int mode, qarn_bounded_string_base *failing_path) {
@@ -210,19 +210,69 @@ int fget_line(FILE *file, char *line, int32_t size) {
     report_misuse("Error in fget_line(), dest size too small.");
     return 0;
   }
-  platform_lock_stream(file);
-  int c = platform_getc_unlocked(file);
-  if (c == EOF) {
-    platform_unlock_stream(file);
+  int32_t stored = 0;
+  int end = EOF;
+  int32_t consumed = platform_read_line_chars(file, line, size - 1, &stored, &end);
+  if (consumed == 0 && end == EOF) {
+    return 0;
+  }
+  line[stored] = '\0';
+  if (stored == size - 1) {
+    report_line_overflow(line);
+  }
+  return stored + 1;
+}
+
+namespace {
+
+constexpr size_t LINE_READER_BUFFER_LEN = 64 * 1024;
+
+bool ends_line(char c) { return c == '\n' || c == '\r' || c == '\0'; }
+
+}  // namespace
+
+qarn_line_reader::qarn_line_reader(FILE *file)
+    : file_(file), buffer_(static_cast<char *>(std::malloc(LINE_READER_BUFFER_LEN))) {}
+
+qarn_line_reader::~qarn_line_reader() { std::free(buffer_); }
+
+// Reads the next piece of the file; false at its end.
+bool qarn_line_reader::fill() {
+  begin_ = 0;
+  end_ = std::fread(buffer_, 1, LINE_READER_BUFFER_LEN, file_);
+  return end_ > 0;
+}
+
+int qarn_line_reader::next_line(char *line, int32_t size) {
+  if (buffer_ == nullptr) {
+    return fget_line(file_, line, size);
+  }
+  if (line == nullptr || size < 1) {
+    report_misuse("Error in fget_line(), dest size too small.");
+    return 0;
+  }
+  if (begin_ == end_ && !fill()) {
     return 0;
   }
   int32_t stored = 0;
-  for (; !is_line_end(c); c = platform_getc_unlocked(file)) {
-    if (stored < size - 1) {
-      line[stored++] = static_cast<char>(c);
+  for (;;) {
+    size_t scan = begin_;
+    while (scan < end_ && !ends_line(buffer_[scan])) {
+      scan++;
+    }
+    size_t piece = scan - begin_;
+    size_t room = static_cast<size_t>(size - 1 - stored);
+    size_t taken = piece < room ? piece : room;
+    std::memcpy(line + stored, buffer_ + begin_, taken);
+    stored += static_cast<int32_t>(taken);
+    if (scan < end_) {
+      begin_ = scan + 1;  // the line end is consumed, not stored
+      break;
+    }
+    if (!fill()) {
+      break;
     }
   }
-  platform_unlock_stream(file);
   line[stored] = '\0';
   if (stored == size - 1) {
     report_line_overflow(line);

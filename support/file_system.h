@@ -59,6 +59,31 @@ int qarn_filename_get_file_info(const char *path, qarn_file_info *info);
 // report, 0.
 int fget_line(FILE *file, char *line, int32_t size);
 
+// qarn_line_reader reads a whole file line by line with exactly the rules
+// of fget_line, but through a buffer of its own: many short lines cost a
+// scan of memory each instead of a stream read per character. It reads
+// ahead, so the stream must not be read otherwise while it is in use.
+class qarn_line_reader {
+ public:
+  // Reads |file| (borrowed; the caller closes it).
+  explicit qarn_line_reader(FILE *file);
+  ~qarn_line_reader();
+  qarn_line_reader(const qarn_line_reader &) = delete;
+  qarn_line_reader &operator=(const qarn_line_reader &) = delete;
+
+  // next_line is fget_line(file, line, size): 0 at the end of the file,
+  // else the stored length + 1, with the same overflow report.
+  int next_line(char *line, int32_t size);
+
+ private:
+  bool fill();
+
+  FILE *file_;
+  char *buffer_;      // owned; null when it could not be had
+  size_t begin_ = 0;  // next unread byte of buffer_
+  size_t end_ = 0;    // bytes in buffer_
+};
+
 // qarn_fopen opens |path| like fopen; the caller closes the file with
 // qarn_fclose. Null arguments: report, null.
 FILE *qarn_fopen(const char *path, const char *mode);

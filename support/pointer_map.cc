@@ -57,7 +57,9 @@ qarn_void_pointer_map::qarn_void_pointer_map()
   allocate_initial_table();
 }
 
-qarn_void_pointer_map::~qarn_void_pointer_map() {
+qarn_void_pointer_map::~qarn_void_pointer_map() { clear(); }
+
+void qarn_void_pointer_map::clear() {
   if (table_ == nullptr) {
     return;
   }

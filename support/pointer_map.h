@@ -36,7 +36,12 @@ class qarn_void_pointer_map {
   // or null when there is none or |key| is null.
   void *remove(const char *key);
 
-  // Number of slots, always a power of two (0 only if allocation failed).
+  // clear forgets every entry, frees the key copies and the slots (the
+  // values are the caller's). The next store makes a new table.
+  void clear();
+
+  // Number of slots, always a power of two (0 after clear, or when
+  // allocation failed).
   uint32_t capacity() const { return capacity_; }
   // Number of stored entries.
   uint32_t count() const { return count_; }

@@ -32,7 +32,8 @@ int32_t load_exclude_file(ovu_manifest_entry **list, const char *path) {
   ovu_manifest_entry **end = list_end(list);
   int32_t count = 0;
   char line[OVU_MANIFEST_LINE_BUFFER_LEN];
-  while (fget_line(file, line, sizeof(line)) > 0) {
+  qarn_line_reader lines(file);
+  while (lines.next_line(line, sizeof(line)) > 0) {
     const char *name = skip_blanks(line);
     if (*name == '\0' || *name == '#') {
       continue;

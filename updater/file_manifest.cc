@@ -75,7 +75,8 @@ int32_t ovu_file_manifest::load_file(const char *path) {
   }
   int32_t count = 0;
   char line[OVU_MANIFEST_LINE_BUFFER_LEN];
-  while (fget_line(file, line, sizeof(line)) > 0) {
+  qarn_line_reader lines(file);
+  while (lines.next_line(line, sizeof(line)) > 0) {
     ovu_manifest_entry *entry = nullptr;
     if (!parse_manifest_line(OVU_LOCAL_MANIFEST_CONTEXT, line, &entry)) {
       count = -1;
@@ -237,15 +238,8 @@ int32_t ovu_file_manifest::prune_missing(const char *base_path) {
 }
 
 void ovu_file_manifest::clear() {
-  ovu_manifest_entry *entry = head_;
-  while (entry != nullptr) {
-    ovu_manifest_entry *next = entry->next;
-    if (index_.lookup(entry->name) == entry) {
-      index_.remove(entry->name);
-    }
-    ovu_free_manifest_entry(entry);
-    entry = next;
-  }
+  index_.clear();
+  ovu_free_manifest_list(&head_);
   head_ = nullptr;
   tail_ = nullptr;
   has_duplicates_ = false;

@@ -1,6 +1,7 @@
 #include "updater/manifest_entry.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include "support/bounded_string.h"
 #include "support/diagnostics.h"
@@ -40,12 +41,44 @@ void report_syntax_error(const char *context, const char *what, const char *line
   qarn_diagnostic(line, QARN_DIAG_MANIFEST, QARN_MODULE_UPDATER);
 }
 
-ovu_manifest_entry *make_entry(const char *hash, int32_t size, const char *name) {
+// Words end at a NUL, a space, a tab or a line feed.
+const char *word_end(const char *text) {
+  while (*text != '\0' && *text != ' ' && *text != '\t' && *text != '\n') {
+    text++;
+  }
+  return text;
+}
+
+const char *skip_separators(const char *text) {
+  while (*text == ' ' || *text == '\t' || *text == '\n') {
+    text++;
+  }
+  return text;
+}
+
+// Copies the hash token: a bounded string's worth of it. A longer one is
+// cut, and reported the way a bounded string reports what it lost.
+char *copy_hash_token(const char *hash, const char *hash_end) {
+  size_t length = static_cast<size_t>(hash_end - hash);
+  if (length >= static_cast<size_t>(QARN_BOUNDED_STRING_CAPACITY)) {
+    qarn_bounded_string cut;
+    cut.append_word(hash);
+    return qarn_strdup(cut.text());
+  }
+  char *copy = static_cast<char *>(std::malloc(length + 1));
+  if (copy != nullptr) {
+    std::memcpy(copy, hash, length);
+    copy[length] = '\0';
+  }
+  return copy;
+}
+
+ovu_manifest_entry *make_entry(const char *hash, const char *hash_end, int32_t size, const char *name) {
   ovu_manifest_entry *entry = ovu_new_manifest_entry();
   if (entry == nullptr) {
     return nullptr;
   }
-  entry->hash = qarn_strdup(hash);
+  entry->hash = copy_hash_token(hash, hash_end);
   entry->name = qarn_strdup(name);
   entry->size = size;
   if (entry->hash == nullptr || entry->name == nullptr) {
@@ -94,20 +127,21 @@ int parse_manifest_line(const char *context, const char *line, ovu_manifest_entr
     report_syntax_error(context, HASH_ERROR, line);
     return 0;
   }
-  qarn_bounded_string hash_token;
-  hash_token.append_word(hash);
-  const char *size_token = next_arg(hash);
+  // The size and the name are the words after the hash, as next_arg finds
+  // them; the scans start where the previous word ended.
+  const char *hash_end = word_end(hash);
+  const char *size_token = skip_separators(hash_end);
   int32_t size = 0;
-  if (size_token == nullptr || !parse_int(size_token, &size)) {
+  if (*size_token == '\0' || !parse_int(size_token, &size)) {
     report_syntax_error(context, SIZE_ERROR, line);
     return 0;
   }
-  const char *name = next_arg(size_token);
-  if (name == nullptr) {
+  const char *name = skip_separators(word_end(size_token));
+  if (*name == '\0') {
     report_syntax_error(context, NAME_ERROR, line);
     return 0;
   }
-  *out = make_entry(hash_token.text(), size, name);
+  *out = make_entry(hash, hash_end, size, name);
   if (*out == nullptr) {
     report_out_of_memory();
     return 0;

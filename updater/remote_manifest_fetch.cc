@@ -94,7 +94,9 @@ int http_fetch_remote_manifest_data::end_inflation() {
     return 0;
   }
   inflateEnd(&stream);
-  qarn_sha256_final(&body_hash_, body_digest);
+  if (digest_body) {
+    qarn_sha256_final(&body_hash_, body_digest);
+  }
   inflating_ = false;
   return body_started_ && !stream_ended_ ? 0 : 1;
 }
@@ -110,7 +112,9 @@ int http_fetch_remote_manifest_data::inflate_block(const char *data, int32_t len
     return 0;
   }
   body_started_ = true;
-  qarn_sha256_update(&body_hash_, data, static_cast<uint64_t>(length));
+  if (digest_body) {
+    qarn_sha256_update(&body_hash_, data, static_cast<uint64_t>(length));
+  }
   stream.next_in = reinterpret_cast<Bytef *>(const_cast<char *>(data));
   stream.avail_in = static_cast<uInt>(length);
   char output[OVU_INFLATE_OUTPUT_LEN];

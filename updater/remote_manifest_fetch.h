@@ -79,8 +79,10 @@ class http_fetch_remote_manifest_data {
   int64_t max_inflated_len = OVU_MAX_INFLATED_MANIFEST_LEN;
   // The release declarations met in the text (all zero when none).
   ovu_release_declarations declarations = {};
-  // SHA-256 of the body bytes as they arrived, complete after a fetch (or
-  // end_inflation): what a release signature signs.
+  // Set to make body_digest: the SHA-256 of the body bytes as they
+  // arrived, complete after a fetch (or end_inflation), which is what a
+  // release signature signs.
+  bool digest_body = false;
   unsigned char body_digest[QARN_SHA256_DIGEST_LEN] = {};
 
  private:

@@ -141,6 +141,7 @@ int ovu_updater::run(const char *host, const char *root_path, const char *manife
   http_fetch_remote_manifest_data fetcher;
   fetcher.progress_data = this;
   fetcher.progress_forward = forward_fetch_progress;
+  fetcher.digest_body = release_key != nullptr;
   int32_t count = fetcher.fetch(host, request_path.text());
   if (count < 0) {
     qarn_bounded_string message;

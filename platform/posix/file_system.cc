@@ -5,6 +5,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <string>
 
@@ -24,11 +25,25 @@ int platform_stat(const char *path, platform_file_status *status) {
   return 1;
 }
 
-void platform_lock_stream(FILE *file) { flockfile(file); }
-
-int platform_getc_unlocked(FILE *file) { return getc_unlocked(file); }
-
-void platform_unlock_stream(FILE *file) { funlockfile(file); }
+int32_t platform_read_line_chars(FILE *file, char *out, int32_t room, int32_t *stored, int *end) {
+  flockfile(file);
+  int32_t consumed = 0;
+  int32_t kept = 0;
+  int c = getc_unlocked(file);
+  for (; c != EOF && c != '\n' && c != '\r' && c != '\0'; c = getc_unlocked(file)) {
+    if (kept < room) {
+      out[kept++] = static_cast<char>(c);
+    }
+    // Only whether anything came matters past this many.
+    if (consumed < INT32_MAX) {
+      consumed++;
+    }
+  }
+  funlockfile(file);
+  *stored = kept;
+  *end = c;
+  return consumed;
+}
 
 int platform_flush_file_to_disk(FILE *file) {
   if (std::fflush(file) != 0) {

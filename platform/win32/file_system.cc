@@ -9,6 +9,7 @@
 #include <sys/types.h>
 #include <windows.h>
 
+#include <cstdint>
 #include <cstdio>
 
 int platform_mkdir(const char *path, int mode) {
@@ -33,11 +34,23 @@ int platform_stat(const char *path, platform_file_status *status) {
 }
 
 // msvcrt.dll has no unlocked character read: each read takes the lock.
-void platform_lock_stream(FILE *) {}
-
-int platform_getc_unlocked(FILE *file) { return std::fgetc(file); }
-
-void platform_unlock_stream(FILE *) {}
+int32_t platform_read_line_chars(FILE *file, char *out, int32_t room, int32_t *stored, int *end) {
+  int32_t consumed = 0;
+  int32_t kept = 0;
+  int c = std::fgetc(file);
+  for (; c != EOF && c != '\n' && c != '\r' && c != '\0'; c = std::fgetc(file)) {
+    if (kept < room) {
+      out[kept++] = static_cast<char>(c);
+    }
+    // Only whether anything came matters past this many.
+    if (consumed < INT32_MAX) {
+      consumed++;
+    }
+  }
+  *stored = kept;
+  *end = c;
+  return consumed;
+}
 
 int platform_flush_file_to_disk(FILE *file) {
   if (std::fflush(file) != 0) {

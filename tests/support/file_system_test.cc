@@ -474,3 +474,70 @@ TEST_F(file_system_test, WrappersReportNullArguments) {
 }
 
 }  // namespace
+
+namespace {
+
+struct read_line {
+  int result;
+  std::string text;
+  bool operator==(const read_line &other) const { return result == other.result && text == other.text; }
+};
+
+std::ostream &operator<<(std::ostream &out, const read_line &line) {
+  return out << "{" << line.result << ", " << line.text.size() << " chars}";
+}
+
+// Every line of |content| as fget_line and as qarn_line_reader read it,
+// with what each reported.
+void read_both_ways(const std::string &content, int32_t size, std::vector<read_line> *by_fget_line,
+                    std::vector<read_line> *by_reader, std::string *fget_reports, std::string *reader_reports) {
+  scratch_directory dir;
+  std::string path = dir.write_file("lines", content);
+  std::vector<char> line(static_cast<size_t>(size) + 1);
+  FILE *file = std::fopen(path.c_str(), "rb");
+  testing::internal::CaptureStdout();
+  for (int r = fget_line(file, line.data(), size); r > 0; r = fget_line(file, line.data(), size)) {
+    by_fget_line->push_back({r, line.data()});
+  }
+  *fget_reports = testing::internal::GetCapturedStdout();
+  std::fclose(file);
+  file = std::fopen(path.c_str(), "rb");
+  testing::internal::CaptureStdout();
+  {
+    qarn_line_reader reader(file);
+    for (int r = reader.next_line(line.data(), size); r > 0; r = reader.next_line(line.data(), size)) {
+      by_reader->push_back({r, line.data()});
+    }
+  }
+  *reader_reports = testing::internal::GetCapturedStdout();
+  std::fclose(file);
+}
+
+TEST(line_reader_test, reads_every_file_exactly_as_fget_line_does) {
+  const std::string long_line(70000, 'x');  // longer than the reader's buffer
+  const std::string contents[] = {
+      "",
+      "\n",
+      "one",
+      "one\ntwo\n",
+      "a\r\nb\rc\n\nd",
+      std::string("nul\0inside\n", 11),
+      long_line + "\nafter\n",
+      std::string(65535, 'y') + "\nz",
+      std::string(65536, 'y') + "\r\n",
+      "ends with a carriage return\r",
+  };
+  for (int32_t size : {1, 2, 5, 1024}) {
+    for (const std::string &content : contents) {
+      std::vector<read_line> fget_lines;
+      std::vector<read_line> reader_lines;
+      std::string fget_reports;
+      std::string reader_reports;
+      read_both_ways(content, size, &fget_lines, &reader_lines, &fget_reports, &reader_reports);
+      EXPECT_EQ(reader_lines, fget_lines) << "size " << size << ", content of " << content.size() << " bytes";
+      EXPECT_EQ(reader_reports, fget_reports) << "size " << size << ", content of " << content.size() << " bytes";
+    }
+  }
+}
+
+}  // namespace

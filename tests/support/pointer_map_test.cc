@@ -361,3 +361,25 @@ TEST_F(pointer_map_test, agrees_with_std_map_over_random_operations) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(pointer_map_clear_test, forgets_everything_and_takes_new_entries) {
+  qarn_void_pointer_map map;
+  int values[100];
+  for (int i = 0; i < 100; i++) {
+    ASSERT_EQ(map.store(&values[i], ("key" + std::to_string(i)).c_str()), 1);
+  }
+  map.clear();
+  EXPECT_EQ(map.count(), 0u);
+  EXPECT_EQ(map.capacity(), 0u);
+  EXPECT_EQ(map.lookup("key7"), nullptr);
+  EXPECT_EQ(map.remove("key7"), nullptr);
+  ASSERT_EQ(map.store(&values[7], "key7"), 1);
+  EXPECT_EQ(map.lookup("key7"), &values[7]);
+  EXPECT_EQ(map.count(), 1u);
+  map.clear();
+  map.clear();
+}
+
+}  // namespace

@@ -144,6 +144,32 @@ TEST_F(fetch_split_test, forwards_every_progress_call) {
   EXPECT_EQ(out.progress, (std::vector<std::pair<int32_t, int32_t>>{{0, length}, {10, length}, {length, length}}));
 }
 
+// The digest covers the body's bytes as they came, trailing bytes
+// included: what a release signature signs.
+TEST_F(fetch_split_test, the_body_digest_is_the_sha256_of_every_body_byte) {
+  std::string body = compress(MANIFEST_TEXT, wrapper::gzip) + "trailing bytes";
+  unsigned char expected[QARN_SHA256_DIGEST_LEN];
+  qarn_sha256_context context;
+  qarn_sha256_init(&context);
+  qarn_sha256_update(&context, body.data(), body.size());
+  qarn_sha256_final(&context, expected);
+  for (const split &pieces : {split{body.size()}, split(body.size(), 1), split{7, body.size() - 7}}) {
+    http_fetch_remote_manifest_data fetcher;
+    fetcher.digest_body = true;
+    ASSERT_EQ(fetcher.begin_inflation(), 1);
+    size_t offset = 0;
+    for (size_t piece : pieces) {
+      ASSERT_EQ(http_fetch_remote_manifest_data::download_data_callback(&fetcher, body.data() + offset,
+                                                                        static_cast<int32_t>(piece)),
+                1);
+      offset += piece;
+    }
+    ASSERT_EQ(fetcher.end_inflation(), 1);
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(fetcher.body_digest), sizeof(expected)),
+              std::string(reinterpret_cast<char *>(expected), sizeof(expected)));
+  }
+}
+
 TEST_F(fetch_split_test, an_empty_body_gives_no_entries_and_no_error) {
   fed out = feed("", {}, true);
   EXPECT_TRUE(out.accepted);
