@@ -17,8 +17,8 @@ native_packages=(
   iproute2 util-linux procps time strace
 )
 windows_packages=(
-  g++-mingw-w64-i686-posix libz-mingw-w64-dev
-  wine wine32:i386
+  g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix libz-mingw-w64-dev
+  wine wine32:i386 wine64
 )
 
 if ! dpkg --print-foreign-architectures | grep -qx i386; then

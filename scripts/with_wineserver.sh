@@ -22,11 +22,16 @@ export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=;winemenubuilder.exe=d}"
 unset DISPLAY WAYLAND_DISPLAY
 
-wineserver --persistent
-wineboot </dev/null >/dev/null 2>&1
+# TORVANE_WINE and WINESERVER name the loader and the server of the
+# prefix's variant (scripts/windows_tests.sh); Debian's own by default.
+wine=${TORVANE_WINE:-wine}
+wineserver=${WINESERVER:-wineserver}
+
+"$wineserver" --persistent
+"$wine" wineboot </dev/null >/dev/null 2>&1
 
 status=0
 "$@" || status=$?
-wineserver --kill
-wineserver --wait
+"$wineserver" --kill
+"$wineserver" --wait
 exit "$status"

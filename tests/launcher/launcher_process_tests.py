@@ -84,7 +84,9 @@ class Harness:
         Windows program the DOS form of its path."""
         if not self.under_wine:
             return self.launcher[-1]
-        wine_path = subprocess.run(["winepath", "--windows", self.launcher[-1]],
+        # winepath through the same loader: Debian's winepath command
+        # always takes the 32-bit one.
+        wine_path = subprocess.run([self.launcher[0], "winepath", "--windows", self.launcher[-1]],
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
                                    check=True, timeout=RUN_TIMEOUT_S)
         return wine_path.stdout.decode().rstrip("\r\n")
