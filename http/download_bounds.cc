@@ -33,6 +33,14 @@ int64_t qarn_download_bounds::low_speed_left_ms(int64_t now_ms, int64_t body_byt
 
 int qarn_download_bounds::next_wait_ms(int64_t now_ms, int64_t body_bytes, int cap_ms) {
   int64_t wait = cap_ms;
+  if (settings_.total_ms > 0) {
+    int64_t total_left = settings_.total_ms - (now_ms - request_ms_);
+    if (total_left <= 0) {
+      expired_ = QARN_DOWNLOAD_BOUND_TOTAL;
+      return 0;
+    }
+    wait = total_left < wait ? total_left : wait;
+  }
   int64_t idle_left = settings_.idle_ms - (now_ms - last_move_ms_);
   if (idle_left <= 0) {
     expired_ = QARN_DOWNLOAD_BOUND_IDLE;

@@ -1,7 +1,11 @@
 // qarn_download_bounds: the time bounds of one download's response, kept
 // from one clock reading per socket read.
 //
-// Three bounds, each reported on its own when it runs out:
+// Four bounds, each reported on its own when it runs out:
+//   total      the response was not complete total_ms after the request
+//              went out (a body that keeps coming slowly for ever: every
+//              other bound is kept by a steady trickle); only when asked
+//              for, since a large file on a slow link may take hours;
 //   idle       nothing arrived for idle_ms (a silent server);
 //   header     the status line and the header section were not complete
 //              header_ms after the request went out (endless or trickled
@@ -23,6 +27,7 @@ enum qarn_download_bound : int {
   QARN_DOWNLOAD_BOUND_IDLE = 1,
   QARN_DOWNLOAD_BOUND_HEADER = 2,
   QARN_DOWNLOAD_BOUND_LOW_SPEED = 3,
+  QARN_DOWNLOAD_BOUND_TOTAL = 4,
 };
 
 struct qarn_download_bound_settings {
@@ -30,12 +35,14 @@ struct qarn_download_bound_settings {
   int32_t header_ms;
   int32_t low_speed_bytes;  // 0 or less: no low-speed bound
   int32_t low_speed_window_ms;
+  int32_t total_ms;         // 0 or less: no total bound
 };
 
 class qarn_download_bounds {
  public:
-  // The bounds start at |now_ms|, the moment the request went out. Times
-  // below 1 ms count as 1 ms.
+  // The bounds start at |now_ms|, the moment the request went out. Other
+  // times below 1 ms count as 1 ms; a total_ms of 0 or less means no total
+  // bound.
   qarn_download_bounds(const qarn_download_bound_settings &settings, int64_t now_ms);
 
   // next_wait_ms returns how long the next read may wait at |now_ms|: at

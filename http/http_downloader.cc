@@ -75,6 +75,9 @@ void report_expired_bound(const qarn_download_bounds &bounds) {
                             static_cast<int>(settings.low_speed_bytes),
                             static_cast<int>(settings.low_speed_window_ms));
       break;
+    case QARN_DOWNLOAD_BOUND_TOTAL:
+      message.append_format("response not complete within %d ms, giving up.", static_cast<int>(settings.total_ms));
+      break;
     default:
       report_idle("received", settings.idle_ms);
       return;
@@ -235,7 +238,7 @@ int qarn_http_downloader::send_request(qarn_http_data_processor_oline &processor
 int qarn_http_downloader::receive_response(qarn_http_data_processor_oline &processor, char *block) {
   receive_buffer buffer(block);
   const qarn_download_bound_settings settings = {idle_timeout_ms, header_timeout_ms, low_speed_limit_bytes,
-                                                  low_speed_window_ms};
+                                                  low_speed_window_ms, total_timeout_ms};
   // One clock reading per read serves every bound.
   int64_t now_ms = qarn_clock_ms();
   qarn_download_bounds bounds(settings, now_ms);

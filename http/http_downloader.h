@@ -13,7 +13,9 @@
 // the server closes the connection before the response is complete, when
 // nothing moves over the connection for idle_timeout_ms, when the header
 // section is not complete header_timeout_ms after the request, and when the
-// body brings fewer than low_speed_limit_bytes within low_speed_window_ms.
+// body brings fewer than low_speed_limit_bytes within low_speed_window_ms,
+// and, when total_timeout_ms is set, when the response is not complete that
+// long after the request.
 // In file mode a failed download deletes the file it created, so that no
 // truncated file can be taken for a downloaded one.
 #ifndef TORVANE_HTTP_HTTP_DOWNLOADER_H
@@ -150,6 +152,10 @@ class qarn_http_downloader {
   // bound off.
   int32_t low_speed_limit_bytes = QARN_DOWNLOAD_LOW_SPEED_BYTES;
   int32_t low_speed_window_ms = QARN_DOWNLOAD_LOW_SPEED_WINDOW_MS;
+  // A download gives up when the whole response has not arrived this many
+  // milliseconds after the request went out. 0 or less (the default): no
+  // such bound, so that a large file on a slow link is never cut off.
+  int32_t total_timeout_ms = 0;
 
  private:
   int exchange(qarn_http_data_processor_oline &processor, const char *host, const char *path, char *block);

@@ -15,6 +15,8 @@ const qarn_download_bound_settings kSettings = {/*idle_ms=*/3000, /*header_ms=*/
 // A low-speed window longer than the idle bound, so that silence meets the
 // idle bound first.
 const qarn_download_bound_settings kLongWindow = {3000, 1000, 100, 5000};
+// Every other bound kept by a steady trickle, and a total bound of 4 s.
+const qarn_download_bound_settings kTotal = {3000, 1000, 100, 2000, /*total_ms=*/4000};
 
 // One moment of a download: what happened at |now_ms| and what the next
 // wait must be.
@@ -58,6 +60,14 @@ TEST(download_bounds_test, each_bound_runs_out_at_its_time) {
        {{0, event::header_complete, 0, 2000}, {1000, event::bytes_arrived, 100, 2000},
         {2000, event::bytes_arrived, 200, 2000}, {3000, event::bytes_arrived, 300, 2000}},
        QARN_DOWNLOAD_BOUND_NONE},
+      {"the total bound caps the header wait", {3000, 1000, 100, 2000, 500},
+       {{0, event::none, 0, 500}, {499, event::none, 0, 1}, {500, event::none, 0, 0}},
+       QARN_DOWNLOAD_BOUND_TOTAL},
+      {"steady bytes run into the total bound at its millisecond", kTotal,
+       {{0, event::header_complete, 0, 2000}, {1000, event::bytes_arrived, 100, 2000},
+        {2000, event::bytes_arrived, 200, 2000}, {3000, event::bytes_arrived, 300, 1000},
+        {3999, event::bytes_arrived, 400, 1}, {4000, event::bytes_arrived, 500, 0}},
+       QARN_DOWNLOAD_BOUND_TOTAL},
   };
   for (const bounds_case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -87,6 +97,21 @@ TEST(download_bounds_test, no_low_speed_bound_when_switched_off_and_short_times_
   bounds.moved(10);
   EXPECT_EQ(bounds.next_wait_ms(10, 0, kCapMs), 1);
   EXPECT_EQ(bounds.expired(), QARN_DOWNLOAD_BOUND_NONE);
+}
+
+// A body may take as long as it needs unless a total bound was asked for.
+TEST(download_bounds_test, no_total_bound_unless_asked_for) {
+  for (int32_t total_ms : {0, -1}) {
+    qarn_download_bounds bounds({3000, 1000, 100, 2000, total_ms}, 0);
+    bounds.header_complete(0, 0);
+    int64_t bytes = 0;
+    for (int64_t now_ms = 1000; now_ms <= 24 * 3600 * 1000; now_ms += 1000) {
+      bytes += 100;
+      bounds.moved(now_ms);
+      ASSERT_EQ(bounds.next_wait_ms(now_ms, bytes, kCapMs), 2000) << now_ms;
+    }
+    EXPECT_EQ(bounds.expired(), QARN_DOWNLOAD_BOUND_NONE);
+  }
 }
 
 }  // namespace
