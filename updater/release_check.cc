@@ -25,7 +25,7 @@ void append_utc(qarn_bounded_string_base &text, int64_t seconds) {
 
 }  // namespace
 
-ovu_release_verdict check_release(const ovu_release_evidence &evidence) {
+ovu_release_verdict check_release_signature(const ovu_release_evidence &evidence) {
   if (!evidence.signature_fetched) {
     return OVU_RELEASE_SIGNATURE_MISSING;
   }
@@ -36,10 +36,17 @@ ovu_release_verdict check_release(const ovu_release_evidence &evidence) {
   if (!platform_p256_verify_digest(evidence.release_key, evidence.manifest_digest, signature)) {
     return OVU_RELEASE_SIGNATURE_WRONG;
   }
-  // What follows is vouched for by the signature.
+  return OVU_RELEASE_ACCEPTED;
+}
+
+ovu_release_verdict check_release_declarations(const ovu_release_evidence &evidence) {
   const ovu_release_declarations &declared = *evidence.declarations;
   if (!declared.has_serial) {
     return OVU_RELEASE_NO_SERIAL;
+  }
+  // Without SHA-256 tokens no download could be verified.
+  if (!declared.sha256_tokens) {
+    return OVU_RELEASE_NO_SHA256;
   }
   if (evidence.has_accepted_serial && declared.serial < evidence.accepted_serial) {
     return OVU_RELEASE_ROLLBACK;
@@ -69,6 +76,9 @@ void describe_release_refusal(ovu_release_verdict verdict, const ovu_release_evi
       break;
     case OVU_RELEASE_NO_SERIAL:
       message.append("declares no release serial");
+      break;
+    case OVU_RELEASE_NO_SHA256:
+      message.append("does not declare SHA-256 hash tokens");
       break;
     case OVU_RELEASE_ROLLBACK:
       message.append_format("is older than the installed release (serial %" PRIu64 " below %" PRIu64 ")",

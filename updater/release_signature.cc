@@ -4,7 +4,6 @@
 
 #include "http/http_downloader.h"
 #include "support/hex_text.h"
-#include "updater/remote_manifest_fetch.h"
 
 namespace {
 
@@ -45,16 +44,17 @@ std::string format_release_signature(const unsigned char signature[OVU_SIGNATURE
   return std::string(OVU_SIGNATURE_PREFIX) + hex + "\n";
 }
 
-int fetch_release_signature(const char *host, const char *path, char text[OVU_SIGNATURE_FILE_MAX_LEN],
+int fetch_release_signature(const ovu_signature_request &request, char text[OVU_SIGNATURE_FILE_MAX_LEN],
                             int32_t *length) {
   signature_body body = {text, 0};
   qarn_http_downloader downloader;
-  if (!downloader.set_connection(host, OVU_UPDATE_SERVER_PORT, 0)) {
+  if (!downloader.set_connection(request.host, request.port, 0)) {
     return 0;
   }
   downloader.data_callback = collect;
   downloader.callback_context = &body;
-  if (!downloader.download(host, path)) {
+  downloader.total_timeout_ms = request.deadline_ms;
+  if (!downloader.download(request.host, request.path)) {
     return 0;
   }
   *length = body.length;

@@ -28,11 +28,24 @@ int parse_release_signature(const char *text, int32_t length, unsigned char sign
 // |signature|.
 std::string format_release_signature(const unsigned char signature[OVU_SIGNATURE_LEN]);
 
-// fetch_release_signature downloads |path| from |host| on port 80 into
+// Default of a signature download's total bound: a file this small has
+// no reason to take longer, however slow the link.
+constexpr int32_t OVU_SIGNATURE_FETCH_DEADLINE_MS = 60000;
+
+// Where a signature file is and how long its download may take.
+struct ovu_signature_request {
+  const char *host;
+  const char *path;
+  int port;             // OVU_UPDATE_SERVER_PORT; tests point it elsewhere
+  int32_t deadline_ms;  // from the request to the end of the body
+};
+
+// fetch_release_signature downloads the signature file of |request| into
 // |text|. Returns 1 when a status-200 body of at most
-// OVU_SIGNATURE_FILE_MAX_LEN bytes arrived whole (its length in
-// |*length|), else 0.
-int fetch_release_signature(const char *host, const char *path, char text[OVU_SIGNATURE_FILE_MAX_LEN],
+// OVU_SIGNATURE_FILE_MAX_LEN bytes arrived whole within the deadline (its
+// length in |*length|), else 0; a longer body is refused as it arrives,
+// and nothing beyond |text|'s bytes is ever written.
+int fetch_release_signature(const ovu_signature_request &request, char text[OVU_SIGNATURE_FILE_MAX_LEN],
                             int32_t *length);
 
 #endif

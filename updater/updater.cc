@@ -7,15 +7,11 @@
 
 #include "platform/file_system.h"
 #include "support/bounded_string.h"
-#include "support/clock.h"
 #include "support/diagnostics.h"
 #include "support/file_system.h"
 #include "support/text_scan.h"
 #include "updater/exclude_list.h"
 #include "updater/file_name_safety.h"
-#include "updater/release_check.h"
-#include "updater/release_signature.h"
-#include "updater/release_state.h"
 #include "updater/remote_manifest_fetch.h"
 
 namespace {
@@ -141,22 +137,17 @@ int ovu_updater::run(const char *host, const char *root_path, const char *manife
   http_fetch_remote_manifest_data fetcher;
   fetcher.progress_data = this;
   fetcher.progress_forward = forward_fetch_progress;
-  fetcher.digest_body = release_key != nullptr;
-  int32_t count = fetcher.fetch(host, request_path.text());
-  if (count < 0) {
-    qarn_bounded_string message;
-    message.append("Error fetching update file '").append(request_path.text());
-    message.append("' from remote server, aborting update.");
-    say(message.text());
+  fetcher.deadline_ms = manifest_deadline_ms;
+  // With a release key, no entry is built before the manifest's signature
+  // is checked; the fetcher frees the entries with itself.
+  int fetched = release_key != nullptr ? fetch_signed_release(host, request_path.text(), fetcher)
+                                       : fetch_release(host, request_path.text(), fetcher);
+  if (!fetched) {
     return OVU_UPDATE_FETCH_FAILED;
   }
-  // A release that is not trusted is refused before any of its entries is
-  // used; the fetcher frees them with itself.
-  if (release_key != nullptr && !accept_release(host, request_path.text(), fetcher)) {
-    return OVU_UPDATE_FETCH_FAILED;
-  }
+  int32_t count = fetcher.entry_count();
   stats.remote_manifest_entry_count = count;
-  verify_downloads_ = fetcher.declarations.sha256_tokens != 0;
+  verify_downloads_ = fetcher.declarations().sha256_tokens != 0;
   qarn_bounded_string message;
   message.append_format("Retrieved %d records from remote server.", static_cast<int>(count));
   say_verbose(message.text());
@@ -182,38 +173,21 @@ int ovu_updater::run(const char *host, const char *root_path, const char *manife
   return result;
 }
 
-// Checks the signed release just fetched from |manifest_path| and records
-// its serial. Returns 1 when it may be installed; else 0 after telling the
-// player why not.
-int ovu_updater::accept_release(const char *host, const char *manifest_path,
-                                const http_fetch_remote_manifest_data &fetcher) {
-  qarn_bounded_string signature_path;
-  signature_path.append(manifest_path).append(OVU_SIGNATURE_SUFFIX);
-  char signature_text[OVU_SIGNATURE_FILE_MAX_LEN];
-  ovu_release_evidence evidence = {};
-  evidence.release_key = release_key;
-  evidence.manifest_digest = fetcher.body_digest;
-  evidence.declarations = &fetcher.declarations;
-  evidence.signature_text = signature_text;
-  evidence.signature_fetched =
-      fetch_release_signature(host, signature_path.text(), signature_text, &evidence.signature_len);
-  qarn_bounded_string state_path;
-  release_state_path(manifest_file_name, state_path);
-  evidence.has_accepted_serial = load_release_serial(state_path.text(), &evidence.accepted_serial);
-  evidence.now = qarn_clock_seconds();
-  ovu_release_verdict verdict = check_release(evidence);
-  if (verdict != OVU_RELEASE_ACCEPTED) {
-    qarn_bounded_string message;
-    describe_release_refusal(verdict, evidence, manifest_path, message);
-    say(message.text());
+// Fetches an unsigned release. Returns 1, or 0 after telling the player.
+int ovu_updater::fetch_release(const char *host, const char *manifest_path,
+                               http_fetch_remote_manifest_data &fetcher) {
+  if (fetcher.fetch(host, manifest_path) < 0) {
+    say_fetch_failed(manifest_path);
     return 0;
   }
-  uint64_t serial = fetcher.declarations.serial;
-  if ((!evidence.has_accepted_serial || serial > evidence.accepted_serial) &&
-      !save_release_serial(state_path.text(), serial)) {
-    say_verbose("Warning - unable to record the release serial.");
-  }
   return 1;
+}
+
+void ovu_updater::say_fetch_failed(const char *manifest_path) const {
+  qarn_bounded_string message;
+  message.append("Error fetching update file '").append(manifest_path);
+  message.append("' from remote server, aborting update.");
+  say(message.text());
 }
 
 // Appends every remote entry that must be downloaded to |plan|, in manifest

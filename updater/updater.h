@@ -19,8 +19,10 @@
 
 #include "http/body_check.h"
 #include "support/growable_array.h"
-#include "updater/remote_manifest_fetch.h"
 #include "updater/file_manifest.h"
+#include "updater/release_check.h"
+#include "updater/release_signature.h"
+#include "updater/remote_manifest_fetch.h"
 #include "updater/manifest_entry.h"
 #include "updater/update_stats.h"
 
@@ -41,6 +43,9 @@ constexpr int32_t OVU_MANY_ENTRIES = 100;
 constexpr int64_t OVU_MANIFEST_SAVE_INTERVAL_S = 10;
 // Exit code of a process that cannot save its manifest.
 constexpr int OVU_EXIT_MANIFEST_NOT_SAVED = 1;
+// A remote manifest held until its signature is checked moves, when it is
+// long, into the temporary file's name + this.
+constexpr char OVU_HELD_MANIFEST_SUFFIX[] = ".manifest";
 
 using ovu_file_progress_function = void (*)(void *data, int32_t received, int32_t total);
 using ovu_overall_progress_function = void (*)(void *data, double done, double expected);
@@ -119,13 +124,22 @@ class ovu_updater {
   // serial is not below the last one this installation accepted (kept
   // beside the local manifest), and it has not expired.
   const unsigned char *release_key = nullptr;
+  // The longest time, from request to last byte, that the remote manifest
+  // and its signature may take: a server that trickles an endless manifest
+  // is given up then. File downloads have no such bound.
+  int32_t manifest_deadline_ms = OVU_MANIFEST_FETCH_DEADLINE_MS;
+  int32_t signature_deadline_ms = OVU_SIGNATURE_FETCH_DEADLINE_MS;
   ovu_update_stats stats;
 
  private:
   void say(const char *text) const;
   void say_verbose(const char *text) const;
   int plan_updates(const ovu_manifest_entry *remote, qarn_growable_array &plan);
-  int accept_release(const char *host, const char *manifest_path, const http_fetch_remote_manifest_data &fetcher);
+  int fetch_release(const char *host, const char *manifest_path, http_fetch_remote_manifest_data &fetcher);
+  int fetch_signed_release(const char *host, const char *manifest_path, http_fetch_remote_manifest_data &fetcher);
+  int refuse_release(ovu_release_verdict verdict, const ovu_release_evidence &evidence,
+                     const char *manifest_path) const;
+  void say_fetch_failed(const char *manifest_path) const;
   int is_safe_to_install(const ovu_manifest_entry *remote) const;
   int prepare_temporary_file() const;
   void install_one(const char *host, const char *root_path, const ovu_manifest_entry *entry);

@@ -1,27 +1,30 @@
-// Fuzz target for the remote manifest fetcher's inflate-and-split path: the
+// Fuzz target for the remote manifest parser's inflate-and-split path: the
 // body bytes arrive in blocks as the downloader hands them over.
 //
 // Input layout:
 //   byte 0      settings: bit 0 compress the rest with zlib first (so that
 //               the line parser sees the fuzzer's text), bit 1 gzip instead
-//               of zlib, bit 2 the response has a length
+//               of zlib, bit 2 small entry bounds (so that the line and
+//               memory bounds are reached within a short input)
 //   byte 1      k, the number of split bytes (taken modulo 16)
 //   k bytes     block sizes, each byte b giving 1 + b * 32, used in turn
 //   the rest    the body, or the text to compress into it
 //
 // Besides the sanitizers, the target checks that delivery in blocks gives
-// the same outcome as delivery in one block, and the same entries when the
-// manifest is accepted.
+// the same outcome as delivery in one block, the same entries when the
+// manifest is accepted, names that are never kept twice, and entries
+// within their bounds.
 #include <zlib.h>
 
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "support/diagnostics.h"
-#include "updater/remote_manifest_fetch.h"
+#include "updater/remote_manifest_parser.h"
 
 namespace {
 
@@ -33,12 +36,15 @@ constexpr size_t SPLIT_UNIT = 32;
 constexpr size_t LARGEST_BLOCK = 8192;
 // Small enough that the bound is reached within the fuzzer's memory limit.
 constexpr int64_t INFLATED_BOUND = 16 * 1024 * 1024;
+// The small entry bounds: a few dozen entries, a few KiB of them.
+constexpr int32_t SMALL_ENTRY_COUNT = 40;
+constexpr int64_t SMALL_ENTRY_MEMORY = 8192;
 constexpr int32_t MASK_EVERYTHING = 0x7FFFFFFF;
 
 enum setting_bits : uint8_t {
   COMPRESS_FIRST = 1,
   GZIP = 2,
-  WITH_LENGTH = 4,
+  SMALL_BOUNDS = 4,
 };
 
 std::string compress(const std::string &text, bool gzip) {
@@ -63,38 +69,40 @@ struct outcome {
   std::vector<std::string> lines;
 };
 
-outcome feed(const std::string &body, const std::vector<size_t> &splits, bool with_length) {
+outcome feed(const std::string &body, const std::vector<size_t> &splits, bool small_bounds) {
   outcome out;
-  http_fetch_remote_manifest_data fetcher;
-  fetcher.max_inflated_len = INFLATED_BOUND;
-  if (!fetcher.begin_inflation()) {
+  ovu_remote_manifest_parser parser;
+  parser.max_inflated_len = INFLATED_BOUND;
+  if (small_bounds) {
+    parser.max_entry_count = SMALL_ENTRY_COUNT;
+    parser.max_entry_memory = SMALL_ENTRY_MEMORY;
+  }
+  if (!parser.begin()) {
     return out;
   }
-  int32_t total = with_length ? static_cast<int32_t>(body.size()) : -1;
-  bool taken = true;
   size_t offset = 0;
   size_t next_split = 0;
-  if (!body.empty()) {
-    http_fetch_remote_manifest_data::download_progress_callback(&fetcher, 0, total);
-  }
   while (offset < body.size()) {
     size_t piece = splits.empty() ? body.size() : splits[next_split++ % splits.size()];
     piece = std::min(std::min(piece, LARGEST_BLOCK), body.size() - offset);
-    if (!http_fetch_remote_manifest_data::download_data_callback(&fetcher, body.data() + offset,
-                                                                 static_cast<int32_t>(piece))) {
-      taken = false;
+    if (!parser.take(body.data() + offset, static_cast<int32_t>(piece))) {
       break;
     }
     offset += piece;
-    http_fetch_remote_manifest_data::download_progress_callback(&fetcher, static_cast<int32_t>(offset), total);
   }
-  bool whole = fetcher.end_inflation() == 1;
-  out.accepted = taken && whole;
-  out.count = fetcher.entry_count;
-  for (const ovu_manifest_entry *e = fetcher.entries(); e != nullptr; e = e->next) {
+  out.accepted = parser.finish() == 1;
+  out.count = parser.entry_count();
+  std::set<std::string> names;
+  int64_t memory = 0;
+  for (const ovu_manifest_entry *e = parser.entries(); e != nullptr; e = e->next) {
     out.lines.push_back(std::string(e->hash) + " " + std::to_string(e->size) + " " + e->name);
+    memory += ovu_remote_entry_memory(e);
+    if (!names.insert(e->name).second) {
+      __builtin_trap();  // a name kept twice
+    }
   }
-  if (out.count != static_cast<int32_t>(out.lines.size())) {
+  if (out.count != static_cast<int32_t>(out.lines.size()) || (!out.accepted && out.count != 0) ||
+      out.count > parser.max_entry_count || memory > parser.max_entry_memory) {
     __builtin_trap();
   }
   return out;
@@ -119,11 +127,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   std::string rest(reinterpret_cast<const char *>(data) + HEADER_LEN + split_count,
                    size - HEADER_LEN - split_count);
   std::string body = (settings & COMPRESS_FIRST) ? compress(rest, (settings & GZIP) != 0) : rest;
-  bool with_length = (settings & WITH_LENGTH) != 0;
+  bool small_bounds = (settings & SMALL_BOUNDS) != 0;
 
-  outcome whole = feed(body, {}, with_length);
-  outcome split = feed(body, splits, with_length);
-  // A refused stream's entries never leave the fetcher; only accepted ones
+  outcome whole = feed(body, {}, small_bounds);
+  outcome split = feed(body, splits, small_bounds);
+  // A refused stream's entries never leave the parser; only accepted ones
   // must agree line for line.
   if (whole.accepted != split.accepted || (whole.accepted && whole.lines != split.lines)) {
     __builtin_trap();
