@@ -78,6 +78,10 @@ std::string configuration(const std::string &dir, int port, bool as_root) {
        // Server-side includes drop the length, so nginx frames the body
        // in chunks.
        << "    location /chunked/ { ssi on; ssi_types *; }\n"
+       // Trickles: every body under /slow/, and the signature files under
+       // /slow-signature/, at 10 bytes a second.
+       << "    location /slow/ { limit_rate 10; }\n"
+       << "    location /slow-signature/ { location ~ \\.sig$ { limit_rate 10; } }\n"
        << "  }\n"
        << "}\n";
   return conf.str();

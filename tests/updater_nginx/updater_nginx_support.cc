@@ -107,7 +107,8 @@ int requests_for(const std::string &path, int expected) {
 installation::installation() { dir_.write_file("update_manifest.lst", MANIFEST_HEADER); }
 
 file_tree installation::game_files() const {
-  return files_under(dir_.path(), {"update_manifest.lst", "tmp/update.tmp", "update_exclude.lst"});
+  return files_under(dir_.path(),
+                     {"update_manifest.lst", "tmp/update.tmp", "update_exclude.lst", "update_manifest.lst.release"});
 }
 
 namespace {
@@ -124,6 +125,7 @@ update_outcome run_update(const installation &install, const std::string &root, 
   updater.verbose = settings.verbose ? 1 : 0;
   updater.message_callback = record_message;
   updater.callback_data = &out.messages;
+  updater.release_key = settings.release_key;
   std::string destination = settings.destination.empty() ? install.path() : settings.destination;
   updater.set_destination_path(destination.c_str());
   updater.set_temporary_file(install.file("tmp/update.tmp").c_str());

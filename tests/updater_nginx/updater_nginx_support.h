@@ -75,6 +75,8 @@ struct update_settings {
   bool verbose = false;
   std::string exclude;  // contents of an exclude file; none when empty
   std::string destination;  // default: the installation
+  // The release key the updater checks releases with; none when null.
+  const unsigned char *release_key = nullptr;
 };
 
 // run_update runs one ovu_updater against the server's |root| into

@@ -301,6 +301,28 @@ TEST_F(updater_end_to_end_test, a_missing_manifest_or_a_bad_line_gives_result_4)
   EXPECT_EQ(read_file(install.manifest_path()), MANIFEST_HEADER);
 }
 
+// A name the server lists again is planned once, with its first entry.
+TEST_F(updater_end_to_end_test, a_name_listed_twice_is_downloaded_once) {
+  const std::string hash = "0123456789abcdef0123456789abcdef";
+  std::string text;
+  for (int i = 0; i < 50; i++) {
+    text += hash + " 2 twice.txt\n" + hash + " 1 once.txt\n";
+  }
+  serve_manifest_text("/twice", hash + " 3 first.txt\n" + text);
+  update_server().put_file("twice/twice.txt", "tw");
+  update_server().put_file("twice/once.txt", "o");
+  update_server().put_file("twice/first.txt", "fir");
+  installation install;
+  update_outcome out = run_update(install, "/twice");
+  ASSERT_EQ(out.result, 0);
+  EXPECT_EQ(out.stats.remote_manifest_entry_count, 3);
+  EXPECT_EQ(out.stats.expected_download_file_count, 3);
+  EXPECT_EQ(out.messages, (std::vector<std::string>{"3 files to update."}));
+  EXPECT_EQ(requests_for("/twice/twice.txt", 1), 1);
+  EXPECT_EQ(install.game_files(), (file_tree{{"first.txt", "fir"}, {"once.txt", "o"}, {"twice.txt", "tw"}}));
+  EXPECT_EQ(manifest_entries(install), 3);
+}
+
 // The manifest that cannot be saved at the end ends the process.
 TEST_F(updater_end_to_end_test, a_failed_final_save_ends_the_process_with_exit_code_1) {
   ASSERT_EQ(publish_release("/unsaved", {{"one.txt", "1"}}), 0);
