@@ -3,7 +3,7 @@
 
 Usage:
   launcher_update_tests.py --publish PATH --client PATH --keyed-launcher PATH
-                           --release-key KEYFILE [--emulator PROGRAM]
+                           --release-key KEYFILE --signer PATH [--emulator PROGRAM]
                            [--update-root ROOT] [--update-manifest NAME] LAUNCHER
 
 nginx serves releases on 127.0.0.1:80, so this runs in a private network
@@ -16,7 +16,13 @@ for the Windows build; under Wine a started client ends the launcher with
 exit code 0 and lines end in CR LF, which is turned into LF first.
 
 --keyed-launcher is the same launcher built with the public half of
-KEYFILE as its release key; the signed cases sign with KEYFILE.
+KEYFILE as its release key; the signed cases sign with KEYFILE, through
+torvane-publish or, for hand-made manifests, through --signer (the
+manifest_signer helper, run through --emulator like the others).
+
+The cases with hostile manifests measure the launcher's peak memory (its
+resident size, from the kernel's accounting of the ended process) and, on
+Linux, run it under an address-space limit as well.
 
 Each case runs against a fresh installation directory that holds only the
 header-only local manifest, as a new player's does.
@@ -27,9 +33,11 @@ import os
 import re
 import shutil
 import signal
+import resource
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import zlib
 
@@ -41,6 +49,11 @@ from launcher_test_kit import (CLIENT_EXIT_CODE, CLIENT_GREETING, FINAL_PROMPT, 
 CLIENT = "BRUXclient.exe"
 UPDATE_PORT = 80
 RUN_TIMEOUT_S = 60
+# The hostile-manifest cases: the Linux launcher runs within this address
+# space, and no launcher may hold more than this resident. Both are far
+# below what the manifests would take if their entries were all built.
+ADDRESS_SPACE_LIMIT = 1024 * 1024 * 1024
+PEAK_MEMORY_LIMIT = 128 * 1024 * 1024
 LOG_WAIT_S = 3
 NGINX = "/usr/sbin/nginx"
 UNPRIVILEGED_USER = "nobody"
@@ -58,9 +71,10 @@ STATISTICS_LINES = ("local_manifest_initial_entry_count:", "local_manifest_prune
 
 
 class Result:
-    def __init__(self, exit_code, output):
+    def __init__(self, exit_code, output, peak_memory=None):
         self.exit_code = exit_code
         self.output = output
+        self.peak_memory = peak_memory  # bytes resident at most, when measured
 
 
 class Server:
@@ -125,6 +139,7 @@ class Harness:
         self.launcher = self.emulator + [os.path.abspath(options.launcher)]
         self.keyed_launcher = self.emulator + [os.path.abspath(options.keyed_launcher)]
         self.release_key = os.path.abspath(options.release_key)
+        self.signer = self.emulator + [os.path.abspath(options.signer)]
         self.publish_program = self.emulator + [os.path.abspath(options.publish)]
         self.client_program = os.path.abspath(options.client)
         self.root = options.update_root
@@ -204,7 +219,9 @@ class Harness:
             command = ["setpriv", "--reuid=" + user, "--regid=nogroup", "--clear-groups"] + command
         completed = subprocess.run(command, cwd=self.game, input=answers, stdout=subprocess.PIPE,
                                    stderr=subprocess.STDOUT, timeout=RUN_TIMEOUT_S)
-        output = completed.stdout
+        return Result(completed.returncode, self.player_text(completed.stdout))
+
+    def player_text(self, output):
         if self.under_wine:
             output = output.replace(b"\r\n", b"\n")
         output = output.decode("latin-1")
@@ -212,7 +229,58 @@ class Harness:
         # not what these cases are about.
         if output.startswith(TLS_ABSENT):
             output = output[len(TLS_ABSENT):]
-        return Result(completed.returncode, output)
+        return output
+
+    def run_measured(self, answers=b"\n", keyed=False):
+        """Runs the launcher as run does and measures its peak resident
+        memory. On Linux it also runs under an address-space limit (Wine
+        reserves large address ranges for itself, so not there)."""
+        command = self.keyed_launcher if keyed else self.launcher
+
+        def limit_address_space():
+            resource.setrlimit(resource.RLIMIT_AS, (ADDRESS_SPACE_LIMIT, ADDRESS_SPACE_LIMIT))
+
+        process = subprocess.Popen(command, cwd=self.game, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.STDOUT,
+                                   preexec_fn=None if self.under_wine else limit_address_space)
+        output = []
+        reader = threading.Thread(target=lambda: output.append(process.stdout.read()))
+        reader.start()
+        try:
+            process.stdin.write(answers)
+            process.stdin.close()
+        except BrokenPipeError:
+            pass
+        reader.join(RUN_TIMEOUT_S)
+        if reader.is_alive():
+            process.kill()
+            reader.join()
+            os.wait4(process.pid, 0)
+            raise CaseFailure("the launcher did not end within %d s" % RUN_TIMEOUT_S)
+        # wait4, not wait: the kernel's accounting of the ended process.
+        _, status, usage = os.wait4(process.pid, 0)
+        process.returncode = os.waitstatus_to_exitcode(status)
+        return Result(process.returncode, self.player_text(output[0]), usage.ru_maxrss * 1024)
+
+    def serve_manifest_text(self, pieces, sign=False):
+        """Serves the text made of |pieces| (bytes, in order) as the
+        manifest, compressed, signed with the release key when |sign| is
+        set, else without a signature. The text is compressed piece by
+        piece: a large one never sits whole in this process, whose peak
+        memory the kernel would count for the launcher it starts next."""
+        path = self.served(self.manifest)
+        os.makedirs(os.path.dirname(path), exist_ok=True)
+        compressor = zlib.compressobj(6)
+        with open(path, "wb") as out:
+            for piece in pieces:
+                out.write(compressor.compress(piece))
+            out.write(compressor.flush())
+        if os.path.exists(path + ".sig"):
+            os.remove(path + ".sig")
+        if sign:
+            completed = subprocess.run(self.signer + [self.release_key, path], stdout=subprocess.PIPE,
+                                       stderr=subprocess.STDOUT, timeout=RUN_TIMEOUT_S)
+            expect_equal("manifest_signer (%r)" % completed.stdout, completed.returncode, 0)
 
     def client_exit_code(self):
         return 0 if self.under_wine else CLIENT_EXIT_CODE
@@ -462,6 +530,60 @@ def case_launcher_without_key_installs_releases_published_the_old_way(h):
     expect_equal("output", result.output, update_count(4) + count_line(4, 4) + CLIENT_GREETING)
 
 
+def case_keyed_launcher_refuses_a_signed_release_without_sha256_tokens(h):
+    installed = install_signed(h)
+    h.publish_signed(SECOND, ["--serial", "101"])
+    with open(h.served(h.manifest), "rb") as source:
+        text = zlib.decompress(source.read())
+    undeclared = b"".join(line + b"\n" for line in text.splitlines() if line != b"#torvane-hash sha256")
+    expect_true("the manifest declared SHA-256 tokens", undeclared != text)
+    h.serve_manifest_text([undeclared], sign=True)
+    expect_refused_untouched(h, h.run(keyed=True), "does not declare SHA-256 hash tokens", installed)
+
+
+# --- hostile manifests -----------------------------------------------------
+
+MANIFEST_FETCH_FAILED = "Error fetching update file '%s/%s' from remote server, aborting update.\n"
+
+
+def expect_bounded_memory(result):
+    expect_true("peak memory %d bytes, more than %d" % (result.peak_memory, PEAK_MEMORY_LIMIT),
+                result.peak_memory <= PEAK_MEMORY_LIMIT)
+
+
+def case_a_flood_of_one_repeated_line_is_refused_within_bounded_memory(h):
+    files = h.publish(RELEASE)
+    h.run()
+    # 128 MiB of one entry line: a name listed millions of times.
+    mebibyte_of_lines = b"0123456789 1 a\n" * (1024 * 1024 // 15)
+    h.serve_manifest_text(mebibyte_of_lines for _ in range(128))
+    result = h.run_measured()
+    expect_equal("output", result.output,
+                 "Error in http_fetch_remote_manifest_data::download_data_callback(), manifest lists more than "
+                 "2000000 entries, aborting.\n" + MANIFEST_FETCH_FAILED % (h.root, h.manifest) +
+                 NO_SERVER + CLIENT_GREETING)
+    expect_bounded_memory(result)
+    expect_equal("requests for a", h.server.requests(h.root + "/a"), 0)
+    h.expect_installed(files)
+
+
+def case_keyed_launcher_builds_no_entry_before_the_signature_is_checked(h):
+    installed = install_signed(h)
+    # 1,900,000 distinct entries, within every bound, but unsigned: about
+    # 5 MB compressed, so held in tmp/ until the signature check refuses it.
+    batch = 10000
+    h.serve_manifest_text(b"".join(b"0123456789 1 f%07d\n" % i for i in range(first, first + batch))
+                          for first in range(0, 1900000, batch))
+    result = h.run_measured(keyed=True)
+    expect_equal("output", result.output,
+                 refused(h, "has no signature ('%s/%s.sig' could not be fetched)" % (h.root, h.manifest)) +
+                 NO_SERVER + CLIENT_GREETING)
+    expect_bounded_memory(result)
+    expect_true("the held manifest was left in tmp/",
+                not os.path.exists(os.path.join(h.game, "tmp", "update.tmp.manifest")))
+    h.expect_installed(installed)
+
+
 # --- verified downloads ----------------------------------------------------
 
 def case_files_that_fail_verification_are_refused_and_the_old_versions_stay(h):
@@ -514,6 +636,9 @@ CASES = [
     case_expired_release_is_refused,
     case_unsigned_release_is_refused_by_a_keyed_launcher,
     case_launcher_without_key_installs_releases_published_the_old_way,
+    case_keyed_launcher_refuses_a_signed_release_without_sha256_tokens,
+    case_a_flood_of_one_repeated_line_is_refused_within_bounded_memory,
+    case_keyed_launcher_builds_no_entry_before_the_signature_is_checked,
     case_files_that_fail_verification_are_refused_and_the_old_versions_stay,
 ]
 
@@ -531,6 +656,7 @@ def main():
     parser.add_argument("--client", required=True, help="the compiled stand-in game client")
     parser.add_argument("--keyed-launcher", required=True, help="the launcher with the tests' release key")
     parser.add_argument("--release-key", required=True, help="the tests' release key file")
+    parser.add_argument("--signer", required=True, help="the manifest_signer helper of the same build")
     parser.add_argument("--emulator", help="what runs the build's programs (wine)")
     parser.add_argument("--update-root", default="/torvane")
     parser.add_argument("--update-manifest", default="manifest.lst.z")
