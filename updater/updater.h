@@ -119,10 +119,13 @@ class ovu_updater {
   ovu_message_function message_callback = nullptr;
   ovu_filter_function filter_callback = nullptr;  // nonzero keeps a planned file
   // The key that releases must be signed with (an uncompressed P-256 point,
-  // borrowed), or null to take releases unsigned. With a key, run installs
-  // a release only when its signature matches the manifest's bytes, its
-  // serial is not below the last one this installation accepted (kept
-  // beside the local manifest), and it has not expired.
+  // borrowed), or null to take releases unsigned. With a key, run parses
+  // no line of the manifest before its signature matches the manifest's
+  // bytes (which wait compressed, long ones in the temporary file's name +
+  // OVU_HELD_MANIFEST_SUFFIX), and installs the release only when it
+  // declares SHA-256 hash tokens, its serial is not below the last one
+  // this installation accepted (kept beside the local manifest), and it
+  // has not expired.
   const unsigned char *release_key = nullptr;
   // The longest time, from request to last byte, that the remote manifest
   // and its signature may take: a server that trickles an endless manifest

@@ -11,10 +11,10 @@ namespace {
 
 constexpr int kCapMs = 5000;
 const qarn_download_bound_settings kSettings = {/*idle_ms=*/3000, /*header_ms=*/1000, /*low_speed_bytes=*/100,
-                                                /*low_speed_window_ms=*/2000};
+                                                /*low_speed_window_ms=*/2000, /*total_ms=*/0};
 // A low-speed window longer than the idle bound, so that silence meets the
 // idle bound first.
-const qarn_download_bound_settings kLongWindow = {3000, 1000, 100, 5000};
+const qarn_download_bound_settings kLongWindow = {3000, 1000, 100, 5000, 0};
 // Every other bound kept by a steady trickle, and a total bound of 4 s.
 const qarn_download_bound_settings kTotal = {3000, 1000, 100, 2000, /*total_ms=*/4000};
 
@@ -87,7 +87,7 @@ TEST(download_bounds_test, each_bound_runs_out_at_its_time) {
 }
 
 TEST(download_bounds_test, no_low_speed_bound_when_switched_off_and_short_times_count_as_one) {
-  qarn_download_bound_settings settings = {0, -5, 0, 0};
+  qarn_download_bound_settings settings = {0, -5, 0, 0, 0};
   qarn_download_bounds bounds(settings, 0);
   EXPECT_EQ(bounds.settings().idle_ms, 1);
   EXPECT_EQ(bounds.settings().header_ms, 1);
