@@ -11,6 +11,8 @@
 #include "updater/remote_manifest_fetch.h"
 #include "updater/updater.h"
 
+// Returns 1 when the release may be installed, its entries parsed and its
+// serial recorded; else 0 after telling the player why not.
 int ovu_updater::fetch_signed_release(const char *host, const char *manifest_path,
                                       http_fetch_remote_manifest_data &fetcher) {
   qarn_bounded_string spill_path;

@@ -173,7 +173,8 @@ int ovu_updater::run(const char *host, const char *root_path, const char *manife
   return result;
 }
 
-// Fetches an unsigned release. Returns 1, or 0 after telling the player.
+// Fetches a release without a release key: its entries are parsed as the
+// manifest arrives. Returns 1, or 0 after telling the player.
 int ovu_updater::fetch_release(const char *host, const char *manifest_path,
                                http_fetch_remote_manifest_data &fetcher) {
   if (fetcher.fetch(host, manifest_path) < 0) {
