@@ -182,8 +182,10 @@ class qarn_http_data_processor_oline {
 
   // ---- Sending side.
 
-  // start_http_GET queues a GET request for |path| (percent-encoded; missing
-  // or empty gives "/") with "Host: " |host|. Returns 1 when queued, 0 when
+  // start_http_GET queues a GET request for |path| (missing or empty gives
+  // "/"), in which "%", "?", "#" and every byte outside "!" to "~" are
+  // percent-encoded: the path names one resource and carries no query or
+  // fragment. The request has "Host: " |host|. Returns 1 when queued, 0 when
   // refused: a previous message is unfinished, the connection is to close
   // once the awaited response is complete, the processor failed, or the
   // request head does not fit 5999 characters.

@@ -339,6 +339,30 @@ TEST_F(nginx_download_test, AnExistingFileIsReplacedWhole) {
   EXPECT_EQ(out.body, "present");
 }
 
+// Names with bytes that a server reads as syntax in a path. Sent raw,
+// "100%.txt" is a bad escape, "a#b.txt" and "what?.txt" fetch the decoys
+// "a" and "what", and "100%25.txt" fetches "100%.txt".
+TEST_F(nginx_download_test, NamesWithPercentHashAndQuestionMarkFetchTheirOwnBytes) {
+  const char *const names[] = {"100%.txt", "a#b.txt", "what?.txt", "100%25.txt"};
+  const char *const decoys[] = {"names/a", "names/what"};
+  for (const char *decoy : decoys) {
+    server_->put_file(decoy, "the wrong file");
+  }
+  for (const char *name : names) {
+    for (mode how : kBothModes) {
+      SCOPED_TRACE(std::string(name) + ", " + mode_name(how));
+      const std::string bytes = std::string("the bytes of ") + name;
+      server_->put_file(std::string("names/") + name, bytes);
+      download_request request = request_for(std::string("names/") + name, how);
+      std::filesystem::remove(request.destination);
+      outcome out = run_download(request);
+      EXPECT_EQ(out.result, 1);
+      EXPECT_EQ(out.report, "");
+      EXPECT_EQ(out.body, bytes);
+    }
+  }
+}
+
 // ---- Responses that go wrong, from the scripted server.
 
 const char kHead200Length100[] = "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n";
