@@ -12,13 +12,21 @@ namespace {
 const char CRLF[] = "\r\n";
 const char LAST_CHUNK[] = "0\r\n\r\n";  // the last chunk and the empty line ending the body
 
-// Path bytes from "!" to "~" travel as they are; all others as "%xx".
+// Path bytes from "!" to "~" travel as they are, except the three that a
+// server reads as syntax rather than as part of the name: "%" starts an
+// escape, "?" the query and "#" the fragment. Sent raw, they would ask for
+// another resource, or none. All others travel as "%xx".
 constexpr unsigned char PATH_PLAIN_FIRST = 33;
 constexpr unsigned char PATH_PLAIN_LAST = 126;
+const char PATH_SYNTAX_BYTES[] = "%?#";
+
+bool travels_plain(unsigned char byte) {
+  return byte >= PATH_PLAIN_FIRST && byte <= PATH_PLAIN_LAST && std::strchr(PATH_SYNTAX_BYTES, byte) == nullptr;
+}
 
 void append_percent_encoded(qarn_bounded_string_base &text, const char *path) {
   for (const unsigned char *p = reinterpret_cast<const unsigned char *>(path); *p != '\0'; p++) {
-    if (*p >= PATH_PLAIN_FIRST && *p <= PATH_PLAIN_LAST) {
+    if (travels_plain(*p)) {
       text.append_char(static_cast<char>(*p));
     } else {
       text.append_format("%%%02x", static_cast<unsigned>(*p));

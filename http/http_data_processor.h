@@ -47,7 +47,8 @@ constexpr int32_t QARN_HTTP_VERSION_1_0 = 10;
 constexpr int32_t QARN_HTTP_VERSION_1_1 = 11;
 constexpr int32_t QARN_HTTP_VERSION_OTHER = 20;  // none seen yet, or another number
 
-// rx_content_length when the message has no "Content-Length:".
+// rx_content_length when the message has no "Content-Length:", and when a
+// "Transfer-Encoding:" frames it, which overrides any length given.
 constexpr int32_t QARN_HTTP_NO_CONTENT_LENGTH = -1;
 
 // rx_content_type_code values: the media types the processor recognises.
@@ -164,6 +165,8 @@ class qarn_http_data_processor_oline {
   char rx_host[QARN_HTTP_TEXT_SIZE] = "";            // absolute target's authority or "Host:"
   char rx_path[QARN_HTTP_TEXT_SIZE] = "";            // request path without leading "/"
   char rx_query[QARN_HTTP_TEXT_SIZE] = "";           // text after the first "?"
+  // "Content-Length:"; from the end of the header section on, -1 when a
+  // transfer coding frames the body instead.
   int32_t rx_content_length = QARN_HTTP_NO_CONTENT_LENGTH;
   char rx_transfer_encoding[QARN_HTTP_TEXT_SIZE] = "";  // "," and ";" turned into spaces
   char rx_content_type[QARN_HTTP_CONTENT_TYPE_SIZE] = "";
@@ -179,8 +182,10 @@ class qarn_http_data_processor_oline {
 
   // ---- Sending side.
 
-  // start_http_GET queues a GET request for |path| (percent-encoded; missing
-  // or empty gives "/") with "Host: " |host|. Returns 1 when queued, 0 when
+  // start_http_GET queues a GET request for |path| (missing or empty gives
+  // "/"), in which "%", "?", "#" and every byte outside "!" to "~" are
+  // percent-encoded: the path names one resource and carries no query or
+  // fragment. The request has "Host: " |host|. Returns 1 when queued, 0 when
   // refused: a previous message is unfinished, the connection is to close
   // once the awaited response is complete, the processor failed, or the
   // request head does not fit 5999 characters.
@@ -275,6 +280,12 @@ class qarn_http_data_processor_oline {
   int charge_header_bytes(int32_t count);
   int handle_line();
   int handle_header_phase_line(const char *line);
+  // refuse_message fails a client; a server queues a "400" answer and
+  // discards the rest of the input. Returns -1, or 0 when discarding.
+  int refuse_message();
+  // settle_framing decides, at the end of a header section, what frames the
+  // body. Returns 1, or what refuse_message returns.
+  int settle_framing();
   int end_header_section();
   int has_body() const;
   int wants_continue() const;

@@ -59,7 +59,8 @@ constexpr int32_t QARN_DOWNLOAD_LOW_SPEED_WINDOW_MS = 60000;
 constexpr int32_t QARN_DOWNLOAD_FILE_BUFFER_LEN = 64 * 1024;
 // The only status that delivers a body.
 constexpr int32_t QARN_DOWNLOAD_STATUS_OK = 200;
-// expected_length when the response has no "Content-Length:".
+// expected_length when the response has no "Content-Length:", or when a
+// transfer coding frames its body (the length is then ignored).
 constexpr int32_t QARN_DOWNLOAD_LENGTH_UNKNOWN = -1;
 // received_length counts in 32 bits, like the progress callback: a body of
 // more bytes than this is refused.
@@ -70,7 +71,8 @@ constexpr int32_t QARN_DOWNLOAD_LARGEST_BODY = INT32_MAX;
 // download.
 using qarn_download_data_callback = int (*)(void *context, const char *bytes, int32_t length);
 // Reports body bytes received so far and the response's Content-Length
-// (QARN_DOWNLOAD_LENGTH_UNKNOWN when it has none).
+// (QARN_DOWNLOAD_LENGTH_UNKNOWN when it has none or a transfer coding
+// overrides it).
 using qarn_download_progress_callback = void (*)(void *context, int32_t received, int32_t expected);
 
 class qarn_http_downloader {
@@ -128,7 +130,9 @@ class qarn_http_downloader {
   platform_sockaddr_in server_address;  // filled by set_connection
   qarn_bounded_string destination_file_name;  // output file of a file-mode download
   FILE *output_file = nullptr;          // open between a 200 header section and the end of the body
-  int32_t expected_length = QARN_DOWNLOAD_LENGTH_UNKNOWN;  // "Content-Length:" of the response
+  // "Content-Length:" of the response; unknown when it has none or a
+  // transfer coding frames its body.
+  int32_t expected_length = QARN_DOWNLOAD_LENGTH_UNKNOWN;
   int32_t received_length = 0;          // body bytes delivered so far
   qarn_tcp_socket tcp_socket;           // the connection
 

@@ -21,6 +21,12 @@ bool is_terminator(char c) { return c == CR || c == LF; }
 
 bool is_interim(int32_t status) { return status >= STATUS_INTERIM_FIRST && status <= STATUS_INTERIM_LAST; }
 
+void report_framing(const char *headline, const char *coding) {
+  qarn_bounded_string message;
+  message.append("Warning in qarn_http_data_processor_oline::put_rx_data(), ").append(headline).append(coding);
+  qarn_diagnostic(message.text(), QARN_DIAG_PROTOCOL, QARN_MODULE_HTTP);
+}
+
 }  // namespace
 
 int qarn_http_data_processor_oline::fail() {
@@ -178,6 +184,13 @@ int qarn_http_data_processor_oline::handle_header_phase_line(const char *line) {
   if (result == QARN_HTTP_LINE_ACCEPTED) {
     return 1;
   }
+  return refuse_message();
+}
+
+int qarn_http_data_processor_oline::refuse_message() {
+  if (awaiting_response_) {
+    return fail();
+  }
   if (!send_response_400("Bad Request")) {
     return fail();
   }
@@ -186,12 +199,41 @@ int qarn_http_data_processor_oline::handle_header_phase_line(const char *line) {
   return 0;
 }
 
+// When a message names a transfer coding, the coding alone frames its body:
+// a Content-Length beside it is ignored. Were both believed, a peer could
+// make the two disagree and so move where the body ends, or where the next
+// message seems to begin; for the same reason the connection is not used
+// after such a message. HTTP/1.0 knows no transfer codings, so a 1.0
+// message that names one has no framing that can be trusted, and a request
+// body in a coding other than chunked has no known end.
+int qarn_http_data_processor_oline::settle_framing() {
+  if (rx_transfer_encoding[0] == '\0') {
+    return 1;
+  }
+  if (peer_version <= QARN_HTTP_VERSION_1_0) {
+    report_framing("got transfer coding in an HTTP/1.0 message: ", rx_transfer_encoding);
+    return refuse_message();
+  }
+  if (rx_content_length != QARN_HTTP_NO_CONTENT_LENGTH) {
+    report_framing("got both transfer coding and content length, the length is ignored: ", rx_transfer_encoding);
+    rx_content_length = QARN_HTTP_NO_CONTENT_LENGTH;
+    if (awaiting_response_) {
+      close_after_rx_ = 1;
+    } else {
+      close_requested = 1;  // the answer closes the connection
+    }
+  }
+  if (!rx_chunked && !awaiting_response_) {
+    report_framing("got request body in a transfer coding other than chunked: ", rx_transfer_encoding);
+    return refuse_message();
+  }
+  return 1;
+}
+
 int qarn_http_data_processor_oline::has_body() const {
-  if (peer_version > QARN_HTTP_VERSION_1_0 && rx_transfer_encoding[0] != '\0' &&
-      !word_in_list_nocase("identity", rx_transfer_encoding)) {
-    // A coded body that is not chunked and declares length 0 is already
-    // whole; waiting for a byte of it would stall the message.
-    return (rx_chunked || rx_content_length != 0) ? 1 : 0;
+  if (rx_transfer_encoding[0] != '\0') {
+    // Framing was settled: chunked, or a response that runs to the close.
+    return 1;
   }
   if (rx_content_length == QARN_HTTP_NO_CONTENT_LENGTH) {
     return rx_status > 0 ? 1 : 0;  // a response then runs to the connection's close
@@ -211,13 +253,18 @@ int qarn_http_data_processor_oline::end_header_section() {
     if (rx_status <= 0) {
       return fail();  // a client was given something other than a response
     }
+  } else if (rx_status > 0) {
+    return fail();  // a server was given a response
+  }
+  int framing = settle_framing();
+  if (framing <= 0) {
+    return framing;
+  }
+  if (awaiting_response_) {
     const bool no_body = is_interim(rx_status) || rx_status == STATUS_NO_CONTENT ||
                          rx_status == STATUS_NOT_MODIFIED || std::strcmp(sent_method_, "HEAD") == 0;
     body = no_body ? 0 : has_body();
   } else {
-    if (rx_status > 0) {
-      return fail();  // a server was given a response
-    }
     body = has_body();
   }
   if (body) {

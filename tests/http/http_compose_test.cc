@@ -3,6 +3,7 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "http/http_cookie.h"
@@ -40,8 +41,9 @@ TEST_F(compose_test, get_requests_byte_for_byte) {
        "GET / HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\nAccept-Encoding: identity\r\n\r\n"},
       {"no slash is added and a space is encoded", no_setup, "h", "a b",
        "GET a%20b HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\nAccept-Encoding: identity\r\n\r\n"},
-      {"printable bytes travel unchanged", no_setup, "h", "/x?y=1&z=%41#f+~!",
-       "GET /x?y=1&z=%41#f+~! HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\nAccept-Encoding: identity\r\n\r\n"},
+      {"printable bytes travel unchanged", no_setup, "h", "/x=1&z;f+~!$'()*,:@[]\\^`{|}",
+       "GET /x=1&z;f+~!$'()*,:@[]\\^`{|} HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\nAccept-Encoding: "
+       "identity\r\n\r\n"},
       {"control and high bytes are encoded in lower case", no_setup, "h", "/\x01\x7f\xe9\xff\t",
        "GET /%01%7f%e9%ff%09 HTTP/1.1\r\nHost: h\r\nContent-Length: 0\r\nAccept-Encoding: identity\r\n\r\n"},
       {"missing host", no_setup, nullptr, "/",
@@ -102,6 +104,30 @@ TEST_F(compose_test, get_requests_byte_for_byte) {
     EXPECT_EQ(last, 0);
     const bool closes = c.expected.find("Connection: close") != std::string::npos;
     EXPECT_EQ(processor.close_after_rx(), closes ? 1 : 0);
+  }
+}
+
+// The request line of a file name: every byte of the name is the name's,
+// none starts an escape, a query or a fragment.
+TEST_F(compose_test, paths_are_percent_encoded_to_name_one_resource) {
+  const std::pair<const char *, const char *> cases[] = {
+      {"/torvane/100%.txt", "/torvane/100%25.txt"},
+      {"/torvane/a#b.txt", "/torvane/a%23b.txt"},
+      {"/torvane/what?.txt", "/torvane/what%3f.txt"},
+      {"/torvane/music/theme#2.ogg", "/torvane/music/theme%232.ogg"},
+      {"/%41?x=1#top", "/%2541%3fx=1%23top"},
+      {"/%%##??", "/%25%25%23%23%3f%3f"},
+      {"/a b%20c", "/a%20b%2520c"},
+      {"/plain-name_1.2~", "/plain-name_1.2~"},
+      {"/\x7f\x80\xe9%", "/%7f%80%e9%25"},
+  };
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.first);
+    qarn_http_data_processor_oline processor;
+    ASSERT_EQ(processor.start_http_GET("h", c.first), 1);
+    const std::string request = drain_tx(processor, nullptr);
+    const std::string first_line = request.substr(0, request.find("\r\n"));
+    EXPECT_EQ(first_line, std::string("GET ") + c.second + " HTTP/1.1");
   }
 }
 

@@ -66,8 +66,10 @@ const char OK_5[] = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
 const char CHUNKED_HEAD[] = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
 const char ANSWER_400[] = "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 const char ANSWER_100[] = "HTTP/1.1 100 continue\r\nContent-Length: 0\r\n\r\n";
+const char ANSWER_100_CLOSE[] = "HTTP/1.1 100 continue\r\nContent-Length: 0\r\nConnection: close\r\n\r\n";
 const char HEADER_WARNING[] = "Warning in qarn_http_data_processor_oline::header_line_parse(), ";
 const char CHUNK_WARNING[] = "Warning in qarn_http_data_processor_oline::put_rx_data(), ";
+const char FRAMING_WARNING[] = "Warning in qarn_http_data_processor_oline::put_rx_data(), ";
 const char IGNORED_NOTICE[] =
     "Warning in qarn_http_data_processor_oline::put_rx_data(), ignoring bytes after the final response of a closing "
     "connection.\n";
@@ -121,11 +123,37 @@ std::vector<parse_case> parse_cases() {
        "response 200 length=-1\ndata\n", "abc", "", ""},
       {"only the first coding counts", CLIENT, "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip, chunked\r\n\r\n5\r\nhello",
        1, "response 200 length=-1\ndata\n", "5\r\nhello", "", ""},
-      {"identity coding leaves the length in charge", CLIENT,
+      // A transfer coding frames the body; a length beside it is ignored,
+      // and the connection is not used after the response.
+      {"a chunk boundary at the length does not end the body", CLIENT_OPEN,
+       "HTTP/1.1 200 OK\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n6\r\n world\r\n"
+       "0\r\n\r\nHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok",
+       1, "response 200 length=-1 chunked\ndata\ncomplete\nclose\n", "hello world", "",
+       std::string(FRAMING_WARNING) + "got both transfer coding and content length, the length is ignored: chunked\n" +
+           IGNORED_NOTICE},
+      {"a length after the coding is ignored as well", CLIENT_OPEN,
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\nContent-Length: 3\r\n\r\n3\r\nabc\r\n3\r\ndef\r\n0\r\n\r\n", 1,
+       "response 200 length=-1 chunked\ndata\ncomplete\nclose\n", "abcdef", "",
+       std::string(FRAMING_WARNING) + "got both transfer coding and content length, the length is ignored: chunked\n"},
+      {"a length of 0 beside chunked coding", CLIENT_OPEN,
+       "HTTP/1.1 200 OK\r\nContent-Length: 0\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n", 1,
+       "response 200 length=-1 chunked\ndata\ncomplete\nclose\n", "ok", "",
+       std::string(FRAMING_WARNING) + "got both transfer coding and content length, the length is ignored: chunked\n"},
+      {"a coding other than chunked runs to the close", CLIENT,
        "HTTP/1.1 200 OK\r\nTransfer-Encoding: identity\r\nContent-Length: 3\r\n\r\nabcdef", 1,
-       "response 200 length=3\ndata\ncomplete\nclose\n", "abc", "", IGNORED_NOTICE},
-      {"coded body of length 0", CLIENT, "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nContent-Length: 0\r\n\r\n", 1,
-       "response 200 length=0\ncomplete\nclose\n", "", "", ""},
+       "response 200 length=-1\ndata\n", "abcdef", "",
+       std::string(FRAMING_WARNING) + "got both transfer coding and content length, the length is ignored: identity\n"},
+      {"a coded body of declared length 0 runs to the close", CLIENT,
+       "HTTP/1.1 200 OK\r\nTransfer-Encoding: gzip\r\nContent-Length: 0\r\n\r\nxy", 1,
+       "response 200 length=-1\ndata\n", "xy", "",
+       std::string(FRAMING_WARNING) + "got both transfer coding and content length, the length is ignored: gzip\n"},
+      // HTTP/1.0 has no transfer codings: such a response cannot be framed.
+      {"HTTP/1.0 response with a coding and a length fails", CLIENT,
+       "HTTP/1.0 200 OK\r\nContent-Length: 5\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", -1, "", "",
+       "", std::string(FRAMING_WARNING) + "got transfer coding in an HTTP/1.0 message: chunked\n"},
+      {"HTTP/1.0 response with a coding fails", CLIENT,
+       "HTTP/1.0 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", -1, "", "", "",
+       std::string(FRAMING_WARNING) + "got transfer coding in an HTTP/1.0 message: chunked\n"},
       {"keep-alive before close is only looked at first", CLIENT_OPEN,
        "HTTP/1.1 200 OK\r\nConnection: keep-alive, close\r\nContent-Length: 0\r\n\r\n", 1,
        "response 200 length=0\ncomplete\n", "", "", ""},
@@ -219,6 +247,16 @@ std::vector<parse_case> parse_cases() {
       {"chunked request with trailer", SERVER,
        "POST /c HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\nT: x\r\n\r\n", 1,
        "request POST path=c length=-1 chunked\ndata\ncomplete\n", "abc", ANSWER_100, ""},
+      {"chunked request with a length", SERVER,
+       "POST /c HTTP/1.1\r\nContent-Length: 3\r\nTransfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n0\r\n\r\n", 1,
+       "request POST path=c length=-1 chunked\ndata\ncomplete\nclose\n", "hello", ANSWER_100_CLOSE,
+       std::string(FRAMING_WARNING) + "got both transfer coding and content length, the length is ignored: chunked\n"},
+      {"request body in another coding gets 400", SERVER,
+       "POST /c HTTP/1.1\r\nTransfer-Encoding: gzip\r\n\r\nabc", 0, "close\n", "", ANSWER_400,
+       std::string(FRAMING_WARNING) + "got request body in a transfer coding other than chunked: gzip\n"},
+      {"HTTP/1.0 request with a coding gets 400", SERVER,
+       "POST /c HTTP/1.0\r\nTransfer-Encoding: chunked\r\n\r\n3\r\nabc\r\n0\r\n\r\n", 0, "close\n", "",
+       ANSWER_400, std::string(FRAMING_WARNING) + "got transfer coding in an HTTP/1.0 message: chunked\n"},
       {"client asks for the close", SERVER, "GET / HTTP/1.1\r\nConnection: close\r\n\r\n", 1,
        "request GET path= length=-1\ncomplete\nclose\n", "", "", ""},
       {"negative length gets 400", SERVER, "POST /u HTTP/1.1\r\nContent-Length: -1\r\n\r\nabc", 0, "close\n", "",

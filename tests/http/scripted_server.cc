@@ -17,15 +17,30 @@ constexpr int kRequestTimeoutMs = 5000;
 // A held connection is given up after this long even if the client stays.
 constexpr int kHoldLimitMs = 20000;
 const char kEndOfHead[] = "\r\n\r\n";
+constexpr size_t kEndOfHeadLength = sizeof(kEndOfHead) - 1;
+
+// bytes_short_of_the_end returns how many more bytes the head needs at
+// least: what the end of |request| still lacks of the empty line. Reading
+// that many never reads past the head, and a long head is read in pieces
+// rather than byte by byte, which under Wine's slower calls could outlast
+// the client's patience.
+size_t bytes_short_of_the_end(const std::string &request) {
+  for (size_t matched = kEndOfHeadLength; matched > 0; matched--) {
+    if (request.size() >= matched && request.compare(request.size() - matched, matched, kEndOfHead, matched) == 0) {
+      return kEndOfHeadLength - matched;
+    }
+  }
+  return kEndOfHeadLength;
+}
 
 std::string read_request(loopback_connection &connection) {
   std::string request;
-  while (request.size() < 4 || request.compare(request.size() - 4, 4, kEndOfHead) != 0) {
-    std::string byte = connection.receive_exactly(1, kRequestTimeoutMs);
-    if (byte.empty()) {
-      break;
+  for (size_t needed = kEndOfHeadLength; needed > 0; needed = bytes_short_of_the_end(request)) {
+    std::string piece = connection.receive_exactly(needed, kRequestTimeoutMs);
+    request += piece;
+    if (piece.size() < needed) {
+      break;  // the client closed or went silent before the head's end
     }
-    request += byte;
   }
   return request;
 }

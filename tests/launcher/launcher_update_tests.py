@@ -34,11 +34,13 @@ import re
 import shutil
 import signal
 import resource
+import socket
 import subprocess
 import sys
 import tempfile
 import threading
 import time
+import urllib.parse
 import zlib
 
 from launcher_test_kit import (CLIENT_EXIT_CODE, CLIENT_GREETING, FINAL_PROMPT, GIVE_UP,
@@ -130,6 +132,80 @@ class Server:
             if expected is None or count >= expected or time.monotonic() > deadline:
                 return count
             time.sleep(0.02)
+
+
+class ChunkedLengthServer:
+    """A hostile update server on 127.0.0.1:80, in nginx's place: it serves
+    the files of DOCROOT, but sends |path| with chunked framing and a
+    Content-Length of |boundary| bytes, where it also ends the first chunk.
+    Used as a context manager; one connection at a time, each closed after
+    its response."""
+
+    ACCEPT_POLL_S = 0.1
+    REQUEST_TIMEOUT_S = 5
+
+    def __init__(self, docroot, path, boundary):
+        self.docroot = docroot
+        self.path = path
+        self.boundary = boundary
+        self.listener = None
+        self.thread = None
+        self.stopping = threading.Event()
+
+    def __enter__(self):
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", UPDATE_PORT))
+        self.listener.listen(8)
+        self.listener.settimeout(self.ACCEPT_POLL_S)
+        self.thread = threading.Thread(target=self.serve)
+        self.thread.start()
+        return self
+
+    def __exit__(self, *exception):
+        self.stopping.set()
+        self.thread.join()
+        self.listener.close()
+
+    def serve(self):
+        while not self.stopping.is_set():
+            try:
+                connection, _ = self.listener.accept()
+            except socket.timeout:
+                continue
+            with connection:
+                connection.settimeout(self.REQUEST_TIMEOUT_S)
+                try:
+                    connection.sendall(self.answer(self.read_head(connection)))
+                    connection.shutdown(socket.SHUT_WR)
+                except OSError:
+                    pass
+
+    @staticmethod
+    def read_head(connection):
+        head = b""
+        while b"\r\n\r\n" not in head:
+            data = connection.recv(4096)
+            if not data:
+                break
+            head += data
+        return head
+
+    def answer(self, head):
+        target = head.split(b"\r\n", 1)[0].split(b" ")[1] if head.count(b" ") >= 2 else b"/"
+        # As nginx reads a target: the path ends at "?", escapes are decoded.
+        path = urllib.parse.unquote_to_bytes(target.split(b"?", 1)[0])
+        file_name = os.path.join(os.fsencode(self.docroot), path.lstrip(b"/"))
+        if not os.path.isfile(file_name):
+            return b"HTTP/1.1 404 Not Found\r\nContent-Length: 0\r\nConnection: close\r\n\r\n"
+        with open(file_name, "rb") as source:
+            body = source.read()
+        if path != os.fsencode(self.path):
+            return (b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: close\r\n\r\n" % len(body)) + body
+        chunks = (body[:self.boundary], body[self.boundary:])
+        return (b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nTransfer-Encoding: chunked\r\n"
+                b"Connection: close\r\n\r\n" % self.boundary +
+                b"".join(b"%x\r\n%s\r\n" % (len(chunk), chunk) for chunk in chunks if chunk) + b"0\r\n\r\n")
 
 
 class Harness:
@@ -612,6 +688,58 @@ def case_files_that_fail_verification_are_refused_and_the_old_versions_stay(h):
     expect_equal("readme requests", h.server.requests(h.root + "/readme.txt", 4), 4)
 
 
+# --- what a request path and its framing carry ------------------------------
+
+# What the processor says of a response framed both ways.
+LENGTH_IGNORED = ("Warning in qarn_http_data_processor_oline::put_rx_data(), got both transfer coding and "
+                  "content length, the length is ignored: chunked\n")
+
+
+def boundary_inside(compressed, head, tail):
+    """The count of compressed bytes after which zlib has given out text
+    that ends with |head| where the whole text goes on with |tail|: a
+    length there would end the text in the middle of that line. None when
+    no count does."""
+    text = zlib.decompress(compressed)
+    for count in range(1, len(compressed)):
+        given = zlib.decompressobj().decompress(compressed[:count])
+        if given.endswith(head) and text[len(given):].startswith(tail):
+            return count
+    return None
+
+
+def case_a_content_length_beside_chunked_coding_does_not_cut_a_signed_line(h):
+    # Cut after "music/theme", the line of "music/theme#2.ogg" would list the
+    # second theme's size and hash under the first one's name, and its rest
+    # "#2.ogg" would pass for a comment.
+    themes = {"music/theme": b"The first theme.\n" * 40, "music/theme#2.ogg": b"OggS the second theme" * 50}
+    files = h.publish_signed(themes, ["--serial", "100"])
+    with open(h.served(h.manifest), "rb") as source:
+        boundary = boundary_inside(source.read(), b"music/theme", b"#2.ogg")
+    expect_true("no length would cut the second theme's line", boundary is not None)
+    h.server.stop()
+    with ChunkedLengthServer(h.server.docroot, h.root + "/" + h.manifest, boundary):
+        result = h.run(keyed=True)
+    expect_equal("output", result.output,
+                 LENGTH_IGNORED + update_count(len(files)) + count_line(len(files), len(files)) + CLIENT_GREETING)
+    expect_equal("exit code", result.exit_code, h.client_exit_code())
+    h.expect_installed(files)
+
+
+def case_names_with_percent_hash_and_question_mark_are_installed_as_published(h):
+    # Beside each name lies the file that the name cut at its "#" or "?"
+    # would fetch; "100%.txt" sent raw is a bad escape.
+    names = {"100%.txt": b"one hundred per cent\n", "a#b.txt": b"a hash b\n", "a": b"only a\n"}
+    if not h.under_wine:  # Windows keeps no "?" in a file name
+        names.update({"what?.txt": b"what, asked\n", "what": b"only what\n"})
+    files = h.publish(names)
+    result = h.run()
+    expect_equal("output", result.output,
+                 update_count(len(files)) + count_line(len(files), len(files)) + CLIENT_GREETING)
+    expect_equal("exit code", result.exit_code, h.client_exit_code())
+    h.expect_installed(files)
+
+
 # Cases that drop to an unprivileged user; Wine keeps its prefix for the
 # user that made it, and Windows asks through its own consent dialog.
 POSIX_USER_CASES = {
@@ -640,6 +768,8 @@ CASES = [
     case_a_flood_of_one_repeated_line_is_refused_within_bounded_memory,
     case_keyed_launcher_builds_no_entry_before_the_signature_is_checked,
     case_files_that_fail_verification_are_refused_and_the_old_versions_stay,
+    case_a_content_length_beside_chunked_coding_does_not_cut_a_signed_line,
+    case_names_with_percent_hash_and_question_mark_are_installed_as_published,
 ]
 
 
