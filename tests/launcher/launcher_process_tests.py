@@ -43,7 +43,7 @@ import time
 
 from launcher_test_kit import (CLIENT_EXIT_CODE, CLIENT_GREETING, DAMAGED_CLIENT, FINAL_PROMPT,
                             GIVE_UP, LOCK_REFUSED, MANIFEST_HEADER, MISSING_CLIENT_NOTICE,
-                            NO_SERVER, PRODUCT_LINE, TITLE_ESCAPE, TLS_ABSENT, UNABLE_TO_START,
+                            NO_SERVER, PRODUCT_LINE, TITLE_ESCAPE, TLS_START_UP_ALARMS, UNABLE_TO_START,
                             UNKNOWN_OPTION, CaseFailure, count_line, expect_equal, expect_true,
                             fetch_failed, retry_line, run_cases, server_line, usage_text)
 
@@ -104,13 +104,8 @@ class Harness:
         self.environment.setdefault("WINEDEBUG", "-all")
         self.write("update_manifest.lst", MANIFEST_HEADER)
 
-    def tls_absent(self):
-        """What the first real update attempt of a build without TLS says
-        first."""
-        return TLS_ABSENT if self.under_wine else ""
-
     def fetch_failed(self):
-        return self.tls_absent() + fetch_failed(self.root, self.manifest)
+        return fetch_failed(self.root, self.manifest)
 
     def no_server(self):
         """What a real update attempt without a server shows, up to the
@@ -293,7 +288,7 @@ def case_title_escape_only_on_a_terminal(h):
 
 def case_upper_case_options_accepted(h):
     # -V unmasks the diagnostics, so the missing client's notice shows.
-    verbose_output = (h.tls_absent() + server_line(h.root, h.manifest) +
+    verbose_output = (server_line(h.root, h.manifest) +
                       "Loaded 0 entries from current manifest file 'update_manifest.lst'.\n" +
                       fetch_failed(h.root, h.manifest) + NO_SERVER + MISSING_CLIENT_NOTICE +
                       UNABLE_TO_START + FINAL_PROMPT)
@@ -312,11 +307,23 @@ def case_no_server_and_no_client(h):
     expect_equal("exit code", result.exit_code, 1)
 
 
+def case_start_says_nothing_about_tls(h):
+    # The update attempt starts the TLS library; the downloads are plain
+    # HTTP, so neither a build with TLS nor one without mentions it.
+    for arguments, first_line in (([], fetch_failed(h.root, h.manifest)),
+                                  (["-v"], server_line(h.root, h.manifest))):
+        result = h.run(arguments)
+        for alarm in TLS_START_UP_ALARMS:
+            expect_true("%s printed %r:\n%s" % (arguments, alarm, result.output), alarm not in result.output)
+        expect_true("%s did not start with the update attempt:\n%s" % (arguments, result.output),
+                    result.output.startswith(first_line))
+
+
 def case_missing_local_manifest_aborts_the_update(h):
     os.remove(h.path("update_manifest.lst"))
     result = h.run()
     expect_equal("output", result.output,
-                 h.tls_absent() + "Error loading manifest file 'update_manifest.lst', aborting update.\n" +
+                 "Error loading manifest file 'update_manifest.lst', aborting update.\n" +
                  NO_SERVER + UNABLE_TO_START + FINAL_PROMPT)
     expect_equal("exit code", result.exit_code, 1)
 
@@ -451,6 +458,7 @@ CASES = [
     case_title_escape_only_on_a_terminal,
     case_upper_case_options_accepted,
     case_no_server_and_no_client,
+    case_start_says_nothing_about_tls,
     case_missing_local_manifest_aborts_the_update,
     case_end_of_input_answers_the_prompts,
     case_second_launcher_is_refused_while_first_holds_lock,

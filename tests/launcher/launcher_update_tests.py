@@ -34,7 +34,7 @@ import time
 import zlib
 
 from launcher_test_kit import (CLIENT_EXIT_CODE, CLIENT_GREETING, FINAL_PROMPT, GIVE_UP,
-                            MANIFEST_HEADER, NO_SERVER, TLS_ABSENT, UNABLE_TO_START, CaseFailure,
+                            MANIFEST_HEADER, NO_SERVER, UNABLE_TO_START, CaseFailure,
                             count_line, expect_equal, expect_true, fetch_failed, retry_line,
                             run_cases, server_line)
 
@@ -208,10 +208,6 @@ class Harness:
         if self.under_wine:
             output = output.replace(b"\r\n", b"\n")
         output = output.decode("latin-1")
-        # A build without TLS says so at its first update attempt; that is
-        # not what these cases are about.
-        if output.startswith(TLS_ABSENT):
-            output = output[len(TLS_ABSENT):]
         return Result(completed.returncode, output)
 
     def client_exit_code(self):
