@@ -486,6 +486,50 @@ def case_files_that_fail_verification_are_refused_and_the_old_versions_stay(h):
     expect_equal("readme requests", h.server.requests(h.root + "/readme.txt", 4), 4)
 
 
+# --- names beyond ASCII ------------------------------------------------------
+
+# An accented letter, umlauts and letters beyond the Basic Multilingual Plane
+# (a surrogate pair in UTF-16), in file and directory names.
+NON_ASCII_RELEASE = {
+    "musique/café.txt": b"Bienvenue.\n",
+    "Grüße/über alles.ogg": bytes(range(256)) * 40,
+    "emoji-😀/🎲-würfel.dat": b"\x00\x01dice" * 333,
+}
+
+
+# What an installation holds besides the game: the launcher's own files
+# (the lock file on POSIX only) and what the stand-in client records.
+INSTALLATION_OWN_FILES = {"update_manifest.lst", "torvane_updater_lock.tmp", "args"}
+
+
+def game_files_under(directory):
+    """Every game file below |directory|, as the UTF-8 names Linux reads."""
+    names = set()
+    for parent, _, files in os.walk(directory):
+        for name in files:
+            names.add(os.path.relpath(os.path.join(parent, name), directory))
+    return names - INSTALLATION_OWN_FILES
+
+
+def case_names_beyond_ascii_install_under_their_own_names(h):
+    # The installation's own directory is named beyond ASCII too.
+    installation = os.path.join(h.work, "Spiele-é-😀")
+    os.rename(h.game, installation)
+    h.game = installation
+    files = h.publish(NON_ASCII_RELEASE)
+    result = h.run()
+    expect_equal("first run", result.output, update_count(4) + count_line(4, 4) + CLIENT_GREETING)
+    h.expect_installed(files)
+    expect_equal("game files on the disk", game_files_under(h.game), set(files))
+    # Every installed name is found again: nothing to update.
+    expect_equal("second run", h.run().output, CLIENT_GREETING)
+    # A new version replaces the old one under the same name.
+    changed = h.publish(dict(NON_ASCII_RELEASE, **{"Grüße/über alles.ogg": b"Release two.\n"}))
+    expect_equal("run after a change", h.run().output, update_count(1) + count_line(1, 1) + CLIENT_GREETING)
+    h.expect_installed(changed)
+    expect_equal("game files after the change", game_files_under(h.game), set(files))
+
+
 # Cases that drop to an unprivileged user; Wine keeps its prefix for the
 # user that made it, and Windows asks through its own consent dialog.
 POSIX_USER_CASES = {
@@ -511,6 +555,7 @@ CASES = [
     case_unsigned_release_is_refused_by_a_keyed_launcher,
     case_launcher_without_key_installs_releases_published_the_old_way,
     case_files_that_fail_verification_are_refused_and_the_old_versions_stay,
+    case_names_beyond_ascii_install_under_their_own_names,
 ]
 
 
