@@ -53,6 +53,9 @@ RETRY_PAUSE_S = 3.0
 # Time the launcher may take beyond its pauses.
 SLACK_S = 2.5
 RUN_TIMEOUT_S = 30
+# How long the elevated copy, a process of its own, may take to start the
+# client.
+ELEVATED_COPY_WAIT_S = 20
 # errno of an exec of a file that is no program: ENOEXEC in glibc and in
 # Windows' own C runtime; Wine's C runtime answers EINVAL.
 ENOEXEC = 8
@@ -437,6 +440,27 @@ def case_scripted_damaged_client_after_update(h):
     expect_true("the damaged client is still there", not h.exists(CLIENT))
 
 
+def case_scripted_elevated_copy_starts_in_the_installation(h):
+    # The launcher lives in a directory named beyond ASCII (a letter beyond
+    # the Basic Multilingual Plane has no ANSI form anywhere); the shell's
+    # "runas" start must still find it, and the elevated copy works on the
+    # installation, where it starts the client.
+    programs = h.path("Programme-é-😀")
+    os.mkdir(programs)
+    launcher = os.path.join(programs, "launcher-ü.exe")
+    shutil.copyfile(h.scripted[-1], launcher)
+    h.write_script_client(MIN_CLIENT_BYTES)
+    h.write("update_script.txt", b"5 0 0\n1 0 0\n")
+    result = h.run(command=h.scripted[:-1] + [launcher])
+    expect_equal("output of the launcher that asked for elevation", result.output, "")
+    expect_equal("its exit code", result.exit_code, 1)
+    deadline = time.monotonic() + ELEVATED_COPY_WAIT_S
+    while not h.exists("args") and time.monotonic() < deadline:
+        time.sleep(0.1)
+    expect_true("the elevated copy did not start the client in the installation", h.exists("args"))
+    expect_equal("client arguments", h.read("args"), b"BRUXclient.exe 0\n")
+
+
 # Cases that need the terminal title escape, which only the POSIX build
 # writes (Windows sets the console title through its own call).
 POSIX_TERMINAL_CASES = {
@@ -446,10 +470,17 @@ POSIX_TERMINAL_CASES = {
 # Cases whose game client must start.
 STARTED_CLIENT_CASES = {
     case_client_replaces_launcher,
+    case_scripted_elevated_copy_starts_in_the_installation,
     case_scripted_up_to_date_starts_game_at_once,
     case_scripted_retry_pauses_then_starts_game,
     case_scripted_three_short_attempts_give_up,
     case_scripted_failed_run_is_not_retried,
+}
+
+# Cases of the Windows shell's elevated start; POSIX elevates through its
+# own helper, which instance_lock_process_tests.py covers.
+WINDOWS_SHELL_CASES = {
+    case_scripted_elevated_copy_starts_in_the_installation,
 }
 
 CASES = [
@@ -471,12 +502,15 @@ CASES = [
     case_scripted_three_short_attempts_give_up,
     case_scripted_failed_run_is_not_retried,
     case_scripted_damaged_client_after_update,
+    case_scripted_elevated_copy_starts_in_the_installation,
 ]
 
 
 def skip_reason(harness, case):
     if case in POSIX_TERMINAL_CASES and harness.under_wine:
         return "the terminal title escape is POSIX only"
+    if case in WINDOWS_SHELL_CASES and not harness.under_wine:
+        return "the shell's elevated start is Windows only"
     if case in STARTED_CLIENT_CASES and not harness.can_start_client():
         return "needs --client under Wine"
     return None
