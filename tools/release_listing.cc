@@ -76,7 +76,7 @@ release_listing list_release(const std::string &directory, const std::vector<std
   release_listing listing;
   std::error_code error;
   // The directory's name is UTF-8, as every name of the system is; a plain
-  // fs::path would read it in the ANSI code page on Windows.
+  // fs::path would not read it as UTF-8 on Windows.
   const fs::path root = fs::u8path(directory);
   fs::recursive_directory_iterator it(root, error);
   for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
