@@ -1,8 +1,7 @@
 #include "launcher/game_start.h"
 
-#include <cstdio>
-
 #include "support/diagnostics.h"
+#include "support/file_system.h"
 #include "support/process_control.h"
 
 namespace {
@@ -13,7 +12,7 @@ namespace {
 // for the player.
 void remove_damaged_client(const char *image) {
   if (image != nullptr) {
-    std::remove(image);
+    qarn_remove(image);
   }
 }
 

@@ -106,6 +106,12 @@ int init_ssl() {
     g_library_initialised = 1;
     tls_library_init();
   }
+  // A build without TLS has no context to make. The launcher never asks for
+  // TLS, so its players must not be told at every start; a connection that
+  // asks for TLS says it (qarn_tcp_socket::ssl_try_connect).
+  if (!tls_library_present()) {
+    return 1;
+  }
   const ssl_method_st *method = tls_version_flexible_method();
   if (method == nullptr) {
     return fail("Error in init_ssl(), unable to allocate method?");

@@ -31,7 +31,9 @@ void qarn_set_ssl_pre_init_hook(void (*hook)());
 // init_ssl creates the TLS context once per process. Returns 1 when the
 // context is ready or when start-up already ran (even if that first run
 // failed); 0 when this call failed, after a report and the library's error
-// text. A failed start-up is not tried again.
+// text. A failed start-up is not tried again. A build without TLS makes no
+// context and says nothing: it returns 1, and every connection that asks
+// for TLS reports that TLS is not built in.
 int init_ssl();
 
 // qarn_ssl_context returns the context, or null when none was made. The

@@ -197,6 +197,10 @@ int qarn_tcp_socket::ssl_try_connect(bool wait_for_handshake, const qarn_deadlin
     return fail_connection(&error, QARN_SOCKET_ABORTED);
   }
   free_ssl();
+  if (!tls_library_present()) {
+    report_tls_absent();
+    return 0;
+  }
   ssl = tls_connection_new(qarn_ssl_context());
   if (ssl == nullptr) {
     report("Unable to allocate SSL struct in qarn_tcp_socket::ssl_try_connect(), did you run "
@@ -293,6 +297,16 @@ int qarn_tcp_socket::ssl_retry_connect(int *wanted_condition) {
   }
   error = QARN_SOCKET_ABORTED;
   return -1;
+}
+
+// A build without TLS tells it here, where a connection asks for TLS, and
+// nowhere else: the start-up is silent.
+void qarn_tcp_socket::report_tls_absent() {
+  char text[kSslErrorTextSize];
+  tls_error_string_n(tls_oldest_error(), text, sizeof(text));
+  char line[kSslErrorLineSize];
+  std::snprintf(line, sizeof(line), "Error in qarn_tcp_socket::ssl_try_connect(), %s.", text);
+  report(line, QARN_DIAG_RESOURCE);
 }
 
 void qarn_tcp_socket::report_ssl_error(int code) {

@@ -94,6 +94,7 @@ class qarn_tcp_socket {
   int ssl_retry_connect(int *wanted_condition);
   int finish_handshake(const qarn_deadline &deadline);
   void report_ssl_error(int code);
+  void report_tls_absent();
   void free_ssl();
   // fail_connection records |code| in |*slot|, closes and returns -1.
   int fail_connection(int *slot, int code);

@@ -31,6 +31,10 @@ constexpr size_t QARN_TLS_ERROR_STRING_MIN = 120;
 // The callback type of tls_context_set_tmp_dh_callback.
 typedef dh_st *(*qarn_tmp_dh_callback)(ssl_st *connection, int is_export, int key_length);
 
+// tls_library_present returns 1 when this build has a TLS library, 0 in a
+// build without one.
+int tls_library_present();
+
 // tls_library_init loads the error strings and runs the library's one-time
 // initialisation.
 void tls_library_init();

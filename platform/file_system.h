@@ -1,9 +1,29 @@
-// Directory creation, file status, and the durable replacement of a file.
+// Directory creation, file status, opening, renaming and removing files,
+// and the durable replacement of a file.
+//
+// Every name given to these calls is UTF-8, as the publisher's names are.
+// POSIX hands the bytes to the system as they are. Windows turns them into
+// UTF-16 for its wide calls, so that a name with an accented letter or an
+// emoji is the same name on the disk, and refuses a name that is not valid
+// UTF-8: the call fails with errno EILSEQ and touches no file.
 #ifndef TORVANE_PLATFORM_FILE_SYSTEM_H
 #define TORVANE_PLATFORM_FILE_SYSTEM_H
 
 #include <cstdint>
 #include <cstdio>
+
+// platform_fopen opens |path| as fopen does with |mode|. Returns the stream
+// (the caller closes it with fclose), or null with errno set.
+FILE *platform_fopen(const char *path, const char *mode);
+
+// platform_remove removes the file |path|. Returns 0, or -1 with errno set
+// (ENOENT when there is no such file).
+int platform_remove(const char *path);
+
+// platform_rename gives the file |from| the name |to|, as C's rename does:
+// POSIX replaces an existing |to|, Windows refuses it. Returns 0, or -1
+// with errno set.
+int platform_rename(const char *from, const char *to);
 
 // platform_mkdir creates one directory. Returns 0 on success, -1 with errno
 // set on failure (EEXIST when something of that name exists). |mode| is
@@ -36,7 +56,7 @@ int platform_flush_file_to_disk(FILE *file);
 // platform_replace_file gives the closed file |from| the name |to| in one
 // step: a reader sees either the old |to| or the whole new file, never a
 // mix and never no file, also after a crash or a power loss. An existing
-// |to| is replaced (POSIX rename; MoveFileExA with MOVEFILE_REPLACE_EXISTING
+// |to| is replaced (POSIX rename; MoveFileExW with MOVEFILE_REPLACE_EXISTING
 // on Windows, whose rename refuses an existing target). Returns 0, or -1
 // with |from| and |to| as they were.
 int platform_replace_file(const char *from, const char *to);

@@ -166,13 +166,13 @@ int qarn_create_and_check_writeable_directory(const char *path, int mode,
   probe.append(QARN_PROBE_SUFFIX);
   // A cut-off probe name could be an existing file, which "wb" would empty
   // and the clean-up would delete.
-  FILE *file = probe.is_full() ? nullptr : std::fopen(probe.text(), "wb");
+  FILE *file = probe.is_full() ? nullptr : platform_fopen(probe.text(), "wb");
   if (file == nullptr) {
     note_failure(failing_path, probe.text());
     return 0;
   }
   std::fclose(file);
-  std::remove(probe.text());
+  platform_remove(probe.text());
   return 1;
 }
 
@@ -285,7 +285,7 @@ FILE *qarn_fopen(const char *path, const char *mode) {
     report_misuse("Error in qarn_fopen(), NULL path or mode.");
     return nullptr;
   }
-  return std::fopen(path, mode);
+  return platform_fopen(path, mode);
 }
 
 int qarn_fclose(FILE *file) {
@@ -301,7 +301,15 @@ int qarn_remove(const char *path) {
     report_misuse("Error in qarn_remove(), NULL path.");
     return -1;
   }
-  return std::remove(path);
+  return platform_remove(path);
+}
+
+int qarn_rename(const char *from, const char *to) {
+  if (from == nullptr || to == nullptr) {
+    report_misuse("Error in qarn_rename(), NULL path.");
+    return -1;
+  }
+  return platform_rename(from, to);
 }
 
 void qarn_set_mkdir_function(qarn_mkdir_function function) {

@@ -1,8 +1,9 @@
 // File-system helpers: creation of every directory along a path, a write
 // test with a probe file, file status, a bounded line reader, and thin
-// wrappers for opening, closing and removing files. Paths may separate their
-// components with "/" or "\" and may start with a drive letter ("C:") or a
-// network prefix ("//server/"); paths built here always use "/".
+// wrappers for opening, closing, renaming and removing files. Paths are
+// UTF-8 (see platform/file_system.h); they may separate their components
+// with "/" or "\" and may start with a drive letter ("C:") or a network
+// prefix ("//server/"); paths built here always use "/".
 #ifndef TORVANE_SUPPORT_FILE_SYSTEM_H
 #define TORVANE_SUPPORT_FILE_SYSTEM_H
 
@@ -95,6 +96,11 @@ int qarn_fclose(FILE *file);
 // qarn_remove removes file |path| like remove: 0 on success, else nonzero
 // (also for a null path, after a report).
 int qarn_remove(const char *path);
+
+// qarn_rename renames file |from| to |to| like rename (an existing |to| is
+// replaced on POSIX and refused on Windows): 0 on success, else nonzero
+// with errno set, or nonzero after a report for a null path.
+int qarn_rename(const char *from, const char *to);
 
 // The directory creation call: returns 0 on success, or -1 with errno set
 // (EEXIST when something of that name exists).

@@ -5,6 +5,7 @@
 
 #include "platform/clock.h"
 #include "platform/console.h"
+#include "platform/file_system.h"
 #include "platform/instance_lock.h"
 #include "platform/process.h"
 #include "support/bounded_string.h"
@@ -125,7 +126,7 @@ int qarn_set_console_title(const char *title) { return platform_set_console_titl
 void qarn_sleep_ms(int64_t ms) { platform_sleep_ms(static_cast<uint32_t>(ms)); }
 
 int qarn_is_boot_file_bad(const char *path) {
-  std::FILE *file = path != nullptr ? std::fopen(path, "rb") : nullptr;
+  std::FILE *file = path != nullptr ? platform_fopen(path, "rb") : nullptr;
   if (file == nullptr) {
     qarn_bounded_string message;
     message.append("qarn_is_boot_file_bad() - cannot open image file '")

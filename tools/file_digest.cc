@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "support/file_system.h"
 #include "support/hex_text.h"
 #include "support/sha256.h"
 
@@ -23,7 +24,7 @@ std::string hex_of(const unsigned char *bytes, size_t length) {
 
 bool sha256_of_file(const std::string &path, unsigned char digest[QARN_SHA256_DIGEST_LEN], uint64_t *size,
                     std::string *why) {
-  std::FILE *file = std::fopen(path.c_str(), "rb");
+  std::FILE *file = qarn_fopen(path.c_str(), "rb");
   if (file == nullptr) {
     *why = std::string("cannot open it: ") + std::strerror(errno);
     return false;

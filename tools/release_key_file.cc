@@ -2,10 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include "platform/file_system.h"
 #include "support/atomic_file.h"
+#include "support/file_system.h"
 #include "support/hex_text.h"
 #include "support/memory_wipe.h"
 #include "support/sha256.h"
@@ -17,16 +17,32 @@ namespace {
 const char KEY_FILE_HEADER[] = "torvane-release-key ecdsa-p256";
 const char PRIVATE_KEY[] = "private ";
 const char PUBLIC_KEY[] = "public ";
+// Room for the longest line of a key file (the public key's, 137
+// characters), its line feed and the terminator.
+constexpr size_t KEY_FILE_LINE_LEN = 256;
 
-bool read_hex_line(std::ifstream &in, const char *key, unsigned char *out, int32_t count) {
-  std::string line;
-  if (!std::getline(in, line) || line.compare(0, std::strlen(key), key) != 0) {
+// Reads the next line of |file| into |line| without its line feed. False
+// at the end of the file and for a line too long for |line|, which no key
+// file has.
+bool read_key_line(std::FILE *file, char (&line)[KEY_FILE_LINE_LEN]) {
+  if (std::fgets(line, sizeof(line), file) == nullptr) {
     return false;
   }
-  std::string hex = line.substr(std::strlen(key));
-  bool read = hex.size() == 2 * static_cast<size_t>(count) && qarn_hex_decode(hex.c_str(), count, out);
-  qarn_wipe_bytes(&hex[0], hex.size());
-  qarn_wipe_bytes(&line[0], line.size());
+  size_t length = std::strlen(line);
+  if (length > 0 && line[length - 1] == '\n') {
+    line[length - 1] = '\0';
+    return true;
+  }
+  return std::feof(file) != 0;
+}
+
+bool read_hex_line(std::FILE *file, const char *key, unsigned char *out, int32_t count) {
+  char line[KEY_FILE_LINE_LEN];
+  const size_t key_length = std::strlen(key);
+  bool read = read_key_line(file, line) && std::strncmp(line, key, key_length) == 0 &&
+              std::strlen(line + key_length) == 2 * static_cast<size_t>(count) &&
+              qarn_hex_decode(line + key_length, count, out);
+  qarn_wipe_bytes(line, sizeof(line));
   return read;
 }
 
@@ -53,7 +69,7 @@ bool make_release_key(const std::string &path, std::string *public_hex, std::str
   qarn_wipe_bytes(&private_hex[0], private_hex.size());
   qarn_wipe_bytes(&pair, sizeof(pair));
   if (!written) {
-    std::remove(path.c_str());
+    qarn_remove(path.c_str());
     *why = "cannot write " + path;
     return false;
   }
@@ -72,14 +88,22 @@ bool make_release_key(const std::string &path, std::string *public_hex, std::str
 }
 
 bool read_release_key(const std::string &path, release_key_pair *pair, std::string *why) {
-  std::ifstream in(path, std::ios::binary);
-  std::string header;
-  if (!in || !std::getline(in, header)) {
+  std::FILE *file = qarn_fopen(path.c_str(), "rb");
+  // An empty file has nothing to read, like one that cannot be opened.
+  int first = file != nullptr ? std::fgetc(file) : EOF;
+  if (first == EOF || std::ungetc(first, file) == EOF) {
+    if (file != nullptr) {
+      qarn_fclose(file);
+    }
     *why = "cannot read " + path;
     return false;
   }
-  if (header != KEY_FILE_HEADER || !read_hex_line(in, PRIVATE_KEY, pair->private_key, PLATFORM_P256_PRIVATE_KEY_LEN) ||
-      !read_hex_line(in, PUBLIC_KEY, pair->public_key, PLATFORM_P256_PUBLIC_KEY_LEN)) {
+  char header[KEY_FILE_LINE_LEN];
+  bool read = read_key_line(file, header) && std::strcmp(header, KEY_FILE_HEADER) == 0 &&
+              read_hex_line(file, PRIVATE_KEY, pair->private_key, PLATFORM_P256_PRIVATE_KEY_LEN) &&
+              read_hex_line(file, PUBLIC_KEY, pair->public_key, PLATFORM_P256_PUBLIC_KEY_LEN);
+  qarn_fclose(file);
+  if (!read) {
     qarn_wipe_bytes(pair, sizeof(*pair));
     *why = path + " is not a release key file";
     return false;

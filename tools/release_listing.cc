@@ -75,7 +75,9 @@ std::string release_name_problem(const std::string &name, uint64_t size) {
 release_listing list_release(const std::string &directory, const std::vector<std::string> &skipped) {
   release_listing listing;
   std::error_code error;
-  const fs::path root(directory);
+  // The directory's name is UTF-8, as every name of the system is; a plain
+  // fs::path would not read it as UTF-8 on Windows.
+  const fs::path root = fs::u8path(directory);
   fs::recursive_directory_iterator it(root, error);
   for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
     std::error_code status_error;

@@ -31,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/arguments.h"
 #include "platform/console.h"
 #include "tools/compressed_writer.h"
 #include "tools/file_digest.h"
@@ -265,7 +266,8 @@ int publish(const publish_options &options) {
 
 int main(int argc, char **argv) {
   publish_options options;
-  if (!parse_arguments(argc, argv, &options)) {
+  // Paths are UTF-8, as the names in the release are.
+  if (!parse_arguments(argc, platform_utf8_arguments(argc, argv), &options)) {
     print_usage();
     return EXIT_USAGE;
   }

@@ -128,7 +128,7 @@ int ovu_updater::put_in_place(const ovu_manifest_entry *entry, const char *targe
   const char *failure = nullptr;
   if (qarn_remove(target) != 0 && errno != ENOENT) {
     failure = "' - cannot remove old version.";
-  } else if (std::rename(temporary_file_name, target) != 0) {
+  } else if (qarn_rename(temporary_file_name, target) != 0) {
     failure = "' - cannot write new version.";
   }
   if (failure == nullptr) {

@@ -27,7 +27,7 @@ void release_state_path(const char *manifest_path, qarn_bounded_string_base &pat
 }
 
 int load_release_serial(const char *path, uint64_t *serial) {
-  FILE *file = std::fopen(path, "rb");
+  FILE *file = qarn_fopen(path, "rb");
   if (file == nullptr) {
     return 0;
   }

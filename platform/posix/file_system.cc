@@ -9,6 +9,12 @@
 #include <cstdio>
 #include <string>
 
+FILE *platform_fopen(const char *path, const char *mode) { return std::fopen(path, mode); }
+
+int platform_remove(const char *path) { return std::remove(path) == 0 ? 0 : -1; }
+
+int platform_rename(const char *from, const char *to) { return std::rename(from, to) == 0 ? 0 : -1; }
+
 int platform_mkdir(const char *path, int mode) {
   return mkdir(path, static_cast<mode_t>(mode)) == 0 ? 0 : -1;
 }

@@ -1,5 +1,6 @@
-// Directory creation and file status through the C runtime; the durable
-// file replacement through the kernel.
+// Files through the C runtime's and the kernel's wide calls: every name
+// arrives as UTF-8 and goes to the system as UTF-16 (platform/win32/
+// wide_text.h), so that no name passes through the ANSI code page.
 #include "platform/file_system.h"
 
 #include <direct.h>
@@ -9,20 +10,54 @@
 #include <sys/types.h>
 #include <windows.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 
+#include "platform/win32/wide_text.h"
+
+FILE *platform_fopen(const char *path, const char *mode) {
+  win32_wide_text wide_path(path);
+  win32_wide_text wide_mode(mode);
+  if (wide_path.text() == nullptr || wide_mode.text() == nullptr) {
+    return nullptr;
+  }
+  return _wfopen(wide_path.text(), wide_mode.text());
+}
+
+int platform_remove(const char *path) {
+  win32_wide_text wide_path(path);
+  if (wide_path.text() == nullptr) {
+    return -1;
+  }
+  return _wremove(wide_path.text()) == 0 ? 0 : -1;
+}
+
+int platform_rename(const char *from, const char *to) {
+  win32_wide_text wide_from(from);
+  win32_wide_text wide_to(to);
+  if (wide_from.text() == nullptr || wide_to.text() == nullptr) {
+    return -1;
+  }
+  return _wrename(wide_from.text(), wide_to.text()) == 0 ? 0 : -1;
+}
+
 int platform_mkdir(const char *path, int mode) {
-  (void)mode;  // _mkdir takes no permission mode
-  return _mkdir(path);
+  (void)mode;  // _wmkdir takes no permission mode
+  win32_wide_text wide_path(path);
+  if (wide_path.text() == nullptr) {
+    return -1;
+  }
+  return _wmkdir(wide_path.text()) == 0 ? 0 : -1;
 }
 
 static_assert(sizeof(static_cast<struct _stat *>(nullptr)->st_size) == sizeof(int32_t),
-              "_stat's size field is the signed 32-bit value the status record widens");
+              "_wstat's size field is the signed 32-bit value the status record widens");
 
 int platform_stat(const char *path, platform_file_status *status) {
+  win32_wide_text wide_path(path);
   struct _stat info;
-  if (_stat(path, &info) != 0) {
+  if (wide_path.text() == nullptr || _wstat(wide_path.text(), &info) != 0) {
     return 0;
   }
   status->is_directory = (info.st_mode & _S_IFDIR) != 0 ? 1 : 0;
@@ -60,24 +95,33 @@ int platform_flush_file_to_disk(FILE *file) {
 }
 
 int platform_replace_file(const char *from, const char *to) {
+  win32_wide_text wide_from(from);
+  win32_wide_text wide_to(to);
+  if (wide_from.text() == nullptr || wide_to.text() == nullptr) {
+    return -1;
+  }
   // Write-through: the call returns once the move is on the disk.
   DWORD flags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH;
-  return MoveFileExA(from, to, flags) ? 0 : -1;
+  return MoveFileExW(wide_from.text(), wide_to.text(), flags) ? 0 : -1;
 }
 
 int platform_reserves_device_names() { return 1; }
 
 FILE *platform_create_private_file(const char *path) {
+  win32_wide_text wide_path(path);
+  if (wide_path.text() == nullptr) {
+    return nullptr;
+  }
   // The file inherits its directory's access list; the read-only bit is not
   // set, so that its owner can replace it.
-  int fd = _open(path, _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+  int fd = _wopen(wide_path.text(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
   if (fd < 0) {
     return nullptr;
   }
   FILE *file = _fdopen(fd, "wb");
   if (file == nullptr) {
     _close(fd);
-    std::remove(path);
+    _wremove(wide_path.text());
   }
   return file;
 }

@@ -5,6 +5,7 @@
 
 #include "launcher/launcher_main_flow.h"
 #include "launcher/release_key.h"
+#include "platform/arguments.h"
 #include "support/hex_text.h"
 
 int main(int argc, char **argv) {
@@ -15,5 +16,5 @@ int main(int argc, char **argv) {
   }
   launcher_services services = launcher_default_services();
   services.release_key = key;
-  return launcher_main(argc, argv, services);
+  return launcher_main(argc, platform_utf8_arguments(argc, argv), services);
 }

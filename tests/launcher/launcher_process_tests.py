@@ -43,7 +43,7 @@ import time
 
 from launcher_test_kit import (CLIENT_EXIT_CODE, CLIENT_GREETING, DAMAGED_CLIENT, FINAL_PROMPT,
                             GIVE_UP, LOCK_REFUSED, MANIFEST_HEADER, MISSING_CLIENT_NOTICE,
-                            NO_SERVER, PRODUCT_LINE, TITLE_ESCAPE, TLS_ABSENT, UNABLE_TO_START,
+                            NO_SERVER, PRODUCT_LINE, TITLE_ESCAPE, TLS_START_UP_ALARMS, UNABLE_TO_START,
                             UNKNOWN_OPTION, CaseFailure, count_line, expect_equal, expect_true,
                             fetch_failed, retry_line, run_cases, server_line, usage_text)
 
@@ -53,6 +53,9 @@ RETRY_PAUSE_S = 3.0
 # Time the launcher may take beyond its pauses.
 SLACK_S = 2.5
 RUN_TIMEOUT_S = 30
+# How long the elevated copy, a process of its own, may take to start the
+# client.
+ELEVATED_COPY_WAIT_S = 20
 # errno of an exec of a file that is no program: ENOEXEC in glibc and in
 # Windows' own C runtime; Wine's C runtime answers EINVAL.
 ENOEXEC = 8
@@ -104,13 +107,8 @@ class Harness:
         self.environment.setdefault("WINEDEBUG", "-all")
         self.write("update_manifest.lst", MANIFEST_HEADER)
 
-    def tls_absent(self):
-        """What the first real update attempt of a build without TLS says
-        first."""
-        return TLS_ABSENT if self.under_wine else ""
-
     def fetch_failed(self):
-        return self.tls_absent() + fetch_failed(self.root, self.manifest)
+        return fetch_failed(self.root, self.manifest)
 
     def no_server(self):
         """What a real update attempt without a server shows, up to the
@@ -293,7 +291,7 @@ def case_title_escape_only_on_a_terminal(h):
 
 def case_upper_case_options_accepted(h):
     # -V unmasks the diagnostics, so the missing client's notice shows.
-    verbose_output = (h.tls_absent() + server_line(h.root, h.manifest) +
+    verbose_output = (server_line(h.root, h.manifest) +
                       "Loaded 0 entries from current manifest file 'update_manifest.lst'.\n" +
                       fetch_failed(h.root, h.manifest) + NO_SERVER + MISSING_CLIENT_NOTICE +
                       UNABLE_TO_START + FINAL_PROMPT)
@@ -312,11 +310,23 @@ def case_no_server_and_no_client(h):
     expect_equal("exit code", result.exit_code, 1)
 
 
+def case_start_says_nothing_about_tls(h):
+    # The update attempt starts the TLS library; the downloads are plain
+    # HTTP, so neither a build with TLS nor one without mentions it.
+    for arguments, first_line in (([], fetch_failed(h.root, h.manifest)),
+                                  (["-v"], server_line(h.root, h.manifest))):
+        result = h.run(arguments)
+        for alarm in TLS_START_UP_ALARMS:
+            expect_true("%s printed %r:\n%s" % (arguments, alarm, result.output), alarm not in result.output)
+        expect_true("%s did not start with the update attempt:\n%s" % (arguments, result.output),
+                    result.output.startswith(first_line))
+
+
 def case_missing_local_manifest_aborts_the_update(h):
     os.remove(h.path("update_manifest.lst"))
     result = h.run()
     expect_equal("output", result.output,
-                 h.tls_absent() + "Error loading manifest file 'update_manifest.lst', aborting update.\n" +
+                 "Error loading manifest file 'update_manifest.lst', aborting update.\n" +
                  NO_SERVER + UNABLE_TO_START + FINAL_PROMPT)
     expect_equal("exit code", result.exit_code, 1)
 
@@ -430,6 +440,27 @@ def case_scripted_damaged_client_after_update(h):
     expect_true("the damaged client is still there", not h.exists(CLIENT))
 
 
+def case_scripted_elevated_copy_starts_in_the_installation(h):
+    # The launcher lives in a directory named beyond ASCII (a letter beyond
+    # the Basic Multilingual Plane has no ANSI form anywhere); the shell's
+    # "runas" start must still find it, and the elevated copy works on the
+    # installation, where it starts the client.
+    programs = h.path("Programme-é-😀")
+    os.mkdir(programs)
+    launcher = os.path.join(programs, "launcher-ü.exe")
+    shutil.copyfile(h.scripted[-1], launcher)
+    h.write_script_client(MIN_CLIENT_BYTES)
+    h.write("update_script.txt", b"5 0 0\n1 0 0\n")
+    result = h.run(command=h.scripted[:-1] + [launcher])
+    expect_equal("output of the launcher that asked for elevation", result.output, "")
+    expect_equal("its exit code", result.exit_code, 1)
+    deadline = time.monotonic() + ELEVATED_COPY_WAIT_S
+    while not h.exists("args") and time.monotonic() < deadline:
+        time.sleep(0.1)
+    expect_true("the elevated copy did not start the client in the installation", h.exists("args"))
+    expect_equal("client arguments", h.read("args"), b"BRUXclient.exe 0\n")
+
+
 # Cases that need the terminal title escape, which only the POSIX build
 # writes (Windows sets the console title through its own call).
 POSIX_TERMINAL_CASES = {
@@ -439,10 +470,17 @@ POSIX_TERMINAL_CASES = {
 # Cases whose game client must start.
 STARTED_CLIENT_CASES = {
     case_client_replaces_launcher,
+    case_scripted_elevated_copy_starts_in_the_installation,
     case_scripted_up_to_date_starts_game_at_once,
     case_scripted_retry_pauses_then_starts_game,
     case_scripted_three_short_attempts_give_up,
     case_scripted_failed_run_is_not_retried,
+}
+
+# Cases of the Windows shell's elevated start; POSIX elevates through its
+# own helper, which instance_lock_process_tests.py covers.
+WINDOWS_SHELL_CASES = {
+    case_scripted_elevated_copy_starts_in_the_installation,
 }
 
 CASES = [
@@ -451,6 +489,7 @@ CASES = [
     case_title_escape_only_on_a_terminal,
     case_upper_case_options_accepted,
     case_no_server_and_no_client,
+    case_start_says_nothing_about_tls,
     case_missing_local_manifest_aborts_the_update,
     case_end_of_input_answers_the_prompts,
     case_second_launcher_is_refused_while_first_holds_lock,
@@ -463,12 +502,15 @@ CASES = [
     case_scripted_three_short_attempts_give_up,
     case_scripted_failed_run_is_not_retried,
     case_scripted_damaged_client_after_update,
+    case_scripted_elevated_copy_starts_in_the_installation,
 ]
 
 
 def skip_reason(harness, case):
     if case in POSIX_TERMINAL_CASES and harness.under_wine:
         return "the terminal title escape is POSIX only"
+    if case in WINDOWS_SHELL_CASES and not harness.under_wine:
+        return "the shell's elevated start is Windows only"
     if case in STARTED_CLIENT_CASES and not harness.can_start_client():
         return "needs --client under Wine"
     return None

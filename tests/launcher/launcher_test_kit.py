@@ -37,10 +37,10 @@ MANIFEST_HEADER = (b"# This is an automatically generated file - do not modify\n
                    b"# updater.  Changing or deleting it may cause your next\n"
                    b"# update to download far more things than it needs.\n"
                    b"\n")
-# What a build without TLS (the Windows build) says at its first update
-# attempt: its TLS context could not be made.
-TLS_ABSENT = ("Error in init_ssl(), unable to allocate context?\n"
-              "TLS support is not built into this program\n")
+# Start-up alarms of a build without TLS (the Windows build). The launcher
+# never asks for TLS, so no start may show either line.
+TLS_START_UP_ALARMS = ("Error in init_ssl(), unable to allocate context?",
+                       "TLS support is not built into this program")
 CONNECT_FAILED = "Error in qarn_http_downloader::download(), connect failed.\n"
 
 

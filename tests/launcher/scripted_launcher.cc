@@ -14,6 +14,7 @@
 
 #include "launcher/launcher_flags.h"
 #include "launcher/launcher_main_flow.h"
+#include "platform/arguments.h"
 #include "support/process_control.h"
 
 namespace {
@@ -98,5 +99,5 @@ int scripted_update(const unsigned char *configuration, const char *manifest_fil
 int main(int argc, char **argv) {
   launcher_services services = launcher_default_services();
   services.update = scripted_update;
-  return launcher_main(argc, argv, services);
+  return launcher_main(argc, platform_utf8_arguments(argc, argv), services);
 }

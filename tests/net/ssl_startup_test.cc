@@ -7,8 +7,11 @@
 #include <string>
 
 #include "net/dh_parameters.h"
+#include "net/tcp_socket.h"
 #include "support/diagnostics.h"
 #include "tests/common/scratch_directory.h"
+#include "tests/net/loopback_peer.h"
+#include "tests/net/tcp_socket_io.h"
 #include "tests/net/tls_identity.h"
 
 #ifdef TORVANE_WITH_TLS
@@ -157,33 +160,55 @@ TEST_F(SslStartupTest, StaticCertificateAndKeyFailuresAreNamed) {
   }
 }
 
-#else  // !TORVANE_WITH_TLS
-
-TEST_F(SslStartupTest, WithoutTlsTheContextCannotBeMade) {
-  EXPECT_EQ(0, run_init_ssl());
-  EXPECT_EQ("Error in init_ssl(), unable to allocate context?\n"
-            "TLS support is not built into this program\n",
-            output_);
-  EXPECT_EQ(nullptr, qarn_ssl_context());
-  EXPECT_EQ(0, g_hook_calls);
-
-  EXPECT_EQ(1, run_init_ssl());
-  EXPECT_EQ("", output_);
-}
-
-#endif  // TORVANE_WITH_TLS
-
 TEST_F(SslStartupTest, StartupMessagesAreResourceFailures) {
-#ifdef TORVANE_WITH_TLS
   const char *const missing[] = {"/nonexistent/torvane/chain.pem", nullptr};
   qarn_ssl_server_material material = {};
   material.verify_chain_files = missing;
   qarn_set_ssl_server_material(&material);
-#endif
   qarn_set_diagnostic_mask(QARN_DIAG_RESOURCE);
   EXPECT_EQ(0, run_init_ssl());
   EXPECT_EQ("", output_);
 }
+
+#else  // !TORVANE_WITH_TLS
+
+constexpr int kConnectTimeoutMs = 5000;
+
+// The launcher never asks for TLS: a build without it starts up in silence,
+// under every mask, and makes no context.
+TEST_F(SslStartupTest, WithoutTlsStartupSaysNothing) {
+  for (int32_t mask : {QARN_MASK_NONE, QARN_MASK_QUIET}) {
+    qarn_release_ssl_context();
+    qarn_set_diagnostic_mask(mask);
+    EXPECT_EQ(1, run_init_ssl()) << mask;
+    EXPECT_EQ("", output_) << mask;
+    EXPECT_EQ(nullptr, qarn_ssl_context());
+    EXPECT_EQ(0, g_hook_calls);
+
+    EXPECT_EQ(1, run_init_ssl()) << mask;
+    EXPECT_EQ("", output_) << mask;
+  }
+}
+
+// A connection that asks for TLS is told that there is none, even under the
+// launcher's quiet mask; the TCP connection stands without a TLS object.
+TEST_F(SslStartupTest, WithoutTlsAConnectionThatAsksForTlsReportsIt) {
+  ASSERT_EQ(1, run_init_ssl());
+  loopback_listener listener(1);
+  ASSERT_TRUE(listener.is_listening());
+  qarn_tcp_socket socket;
+  ASSERT_EQ(1, socket.enable_ssl());
+  qarn_set_diagnostic_mask(QARN_MASK_QUIET);
+  testing::internal::CaptureStdout();
+  int result = connect_to_loopback(socket, listener.port(), kConnectTimeoutMs);
+  std::string output = testing::internal::GetCapturedStdout();
+  socket.close();
+  EXPECT_EQ(QARN_CONNECT_NO_TLS_OBJECT, result);
+  EXPECT_EQ("Error in qarn_tcp_socket::ssl_try_connect(), TLS support is not built into this program.\n",
+            output);
+}
+
+#endif  // TORVANE_WITH_TLS
 
 // ---------------------------------------------------------------------------
 // Temporary DH parameters

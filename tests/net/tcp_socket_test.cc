@@ -269,6 +269,21 @@ TEST_F(TcpSocketTest, TlsChoiceIsFixedWhileConnected) {
   EXPECT_EQ(QARN_SOCKET_STATE_CONNECTED, socket_.state);
 }
 
+// The first line of the report of a connection that asks for TLS and cannot
+// have it, and the number of lines: a build with TLS whose context was never
+// made names the missing start-up and adds the library's error line; a build
+// without TLS says that it has none.
+#ifdef TORVANE_WITH_TLS
+const char kNoTlsObjectHeadline[] =
+    "Unable to allocate SSL struct in qarn_tcp_socket::ssl_try_connect(), did you run "
+    "qarn_ssl_network_startup()?\n";
+constexpr long kNoTlsObjectLines = 2;
+#else
+const char kNoTlsObjectHeadline[] =
+    "Error in qarn_tcp_socket::ssl_try_connect(), TLS support is not built into this program.\n";
+constexpr long kNoTlsObjectLines = 1;
+#endif
+
 // Without a TLS context the TCP connection stands but TLS cannot start:
 // the connect gives 0 and the socket stays connecting with its handle.
 TEST_F(TcpSocketTest, TlsWithoutAContextStopsAfterTcp) {
@@ -281,14 +296,14 @@ TEST_F(TcpSocketTest, TlsWithoutAContextStopsAfterTcp) {
   EXPECT_EQ(QARN_SOCKET_STATE_CONNECTING, socket_.state);
   EXPECT_EQ(1, socket_.net.is_open());
   EXPECT_EQ(nullptr, socket_.ssl);
-  const std::string headline =
-      "Unable to allocate SSL struct in qarn_tcp_socket::ssl_try_connect(), did you run "
-      "qarn_ssl_network_startup()?\n";
+  const std::string headline = kNoTlsObjectHeadline;
   ASSERT_EQ(headline, output.substr(0, headline.size()));
+  EXPECT_EQ(kNoTlsObjectLines, std::count(output.begin(), output.end(), '\n'));
+#ifdef TORVANE_WITH_TLS
   const std::string tail = " - err code 0.\n";
   ASSERT_GT(output.size(), headline.size() + tail.size());
   EXPECT_EQ(tail, output.substr(output.size() - tail.size()));
-  EXPECT_EQ(2, std::count(output.begin(), output.end(), '\n'));
+#endif
 
   // A connect during the connect in progress is refused.
   EXPECT_EQ(QARN_CONNECT_FAILED, connect_to_loopback(socket_, listener_.port(), kConnectTimeoutMs));

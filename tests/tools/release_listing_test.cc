@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,22 @@ TEST(release_listing_test, lists_every_regular_file_sorted_by_its_bytes) {
   EXPECT_TRUE(listing.problems.empty());
   EXPECT_EQ(names_of(listing), (std::vector<std::string>{"B.txt", "a b.txt", "b/a.txt", "b/deep/er/z.dat"}));
   EXPECT_EQ(listing.files[3].size, 2u);
+}
+
+// The release directory and its files are named beyond ASCII; names are
+// UTF-8 both ways, also on Windows.
+TEST(release_listing_test, a_directory_named_beyond_ascii_lists_its_names_as_utf8) {
+  scratch_directory dir;
+  const std::filesystem::path release = dir.path() / std::filesystem::u8path(u8"Veröffentlichung-😀");
+  std::filesystem::create_directories(release / std::filesystem::u8path(u8"Grüße"));
+  for (const char *name : {u8"café.txt", u8"Grüße/🎲.dat"}) {
+    std::ofstream file(release / std::filesystem::u8path(name));  // wide on Windows
+    ASSERT_TRUE(file.is_open()) << name;
+  }
+  release_listing listing = list_release(release.u8string(), {});
+  EXPECT_EQ(listing.error, "");
+  EXPECT_TRUE(listing.problems.empty());
+  EXPECT_EQ(names_of(listing), (std::vector<std::string>{u8"Grüße/🎲.dat", u8"café.txt"}));
 }
 
 TEST(release_listing_test, a_missing_directory_is_an_error) {
