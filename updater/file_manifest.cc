@@ -8,6 +8,8 @@
 #include "support/diagnostics.h"
 #include "support/file_system.h"
 #include "support/text_scan.h"
+#include "updater/case_collisions.h"
+#include "updater/file_name_case.h"
 
 namespace {
 
@@ -51,7 +53,44 @@ bool entry_file_matches(const char *base_path, const ovu_manifest_entry *entry) 
   return !path.is_full() && file_matches(path.text(), entry->size);
 }
 
+// The format of an entry line, and the size column's alone.
+const char ENTRY_LINE_FORMAT[] = "%s %10d %s\n";
+const char SIZE_COLUMN_FORMAT[] = "%10lld";
+constexpr size_t SEPARATORS_PER_LINE = 2;
+
+// An index from comparison keys (file_name_case.h) to entries.
+class comparison_key_index {
+ public:
+  // Stores |entry| under its name's key unless an entry is stored under it
+  // already. Returns 0 when memory ran out.
+  int store(ovu_manifest_entry *entry) {
+    qarn_heap_bounded_string key(key_room(entry->name));
+    ovu_append_comparison_key(key, entry->name);
+    return !key.is_full() && (map_.lookup(key.text()) != nullptr || map_.store(entry, key.text()));
+  }
+  // Whether an entry is stored under the key of |name|.
+  bool holds(const char *name) const {
+    qarn_heap_bounded_string key(key_room(name));
+    ovu_append_comparison_key(key, name);
+    return !key.is_full() && map_.lookup(key.text()) != nullptr;
+  }
+
+ private:
+  // One character more than any key needs, so that a full string shows a
+  // key that could not be made.
+  static int32_t key_room(const char *name) {
+    return static_cast<int32_t>(ovu_comparison_key_room(std::strlen(name)) + 1);
+  }
+
+  qarn_void_pointer_map map_;
+};
+
 }  // namespace
+
+size_t ovu_local_manifest_line_length(size_t hash_len, int64_t size, size_t name_len) {
+  int size_len = std::snprintf(nullptr, 0, SIZE_COLUMN_FORMAT, static_cast<long long>(size));
+  return hash_len + static_cast<size_t>(size_len) + name_len + SEPARATORS_PER_LINE;
+}
 
 ovu_file_manifest::~ovu_file_manifest() { clear(); }
 
@@ -102,7 +141,7 @@ int ovu_file_manifest::write_entries(FILE *file) const {
     if (hash_len < static_cast<size_t>(OVU_SHORT_HASH_LEN)) {
       report_short_hash(entry, hash_len);
     }
-    if (std::fprintf(file, "%s %10d %s\n", entry->hash != nullptr ? entry->hash : "(null)",
+    if (std::fprintf(file, ENTRY_LINE_FORMAT, entry->hash != nullptr ? entry->hash : "(null)",
                      static_cast<int>(entry->size), entry->name) < 0) {
       return 0;
     }
@@ -196,11 +235,10 @@ void ovu_file_manifest::unlink(ovu_manifest_entry *previous, ovu_manifest_entry 
 }
 
 int32_t ovu_file_manifest::forget_entries(const qarn_growable_array &plan) {
-  qarn_void_pointer_map planned;
+  comparison_key_index planned;
   for (int32_t i = 0; i < plan.count; i++) {
-    ovu_manifest_entry *entry = *static_cast<ovu_manifest_entry *const *>(plan.at(i));
     // A name the server listed twice is stored once.
-    if (planned.lookup(entry->name) == nullptr && !planned.store(entry, entry->name)) {
+    if (!planned.store(*static_cast<ovu_manifest_entry *const *>(plan.at(i)))) {
       return -1;
     }
   }
@@ -209,7 +247,7 @@ int32_t ovu_file_manifest::forget_entries(const qarn_growable_array &plan) {
   ovu_manifest_entry *entry = head_;
   while (entry != nullptr) {
     ovu_manifest_entry *next = entry->next;
-    if (planned.lookup(entry->name) != nullptr) {
+    if (planned.holds(entry->name)) {
       unlink(previous, entry);
       removed++;
     } else {
@@ -217,6 +255,48 @@ int32_t ovu_file_manifest::forget_entries(const qarn_growable_array &plan) {
     }
     entry = next;
   }
+  return removed;
+}
+
+int32_t ovu_file_manifest::forget_case_collisions() {
+  int32_t count = 0;
+  for (const ovu_manifest_entry *entry = head_; entry != nullptr; entry = entry->next) {
+    count++;
+  }
+  const char **names = static_cast<const char **>(std::malloc(sizeof(char *) * static_cast<size_t>(count) + 1));
+  bool *colliding = static_cast<bool *>(std::calloc(static_cast<size_t>(count) + 1, sizeof(bool)));
+  qarn_growable_array collisions;
+  collisions.init(sizeof(ovu_case_collision));
+  int32_t position = 0;
+  for (const ovu_manifest_entry *entry = head_; names != nullptr && entry != nullptr; entry = entry->next) {
+    names[position++] = entry->name;
+  }
+  int found = names != nullptr && colliding != nullptr && ovu_find_case_collisions(names, count, collisions);
+  for (int32_t i = 0; found && i < collisions.count; i++) {
+    const ovu_case_collision *collision = static_cast<const ovu_case_collision *>(collisions.at(i));
+    colliding[collision->index] = true;
+    colliding[collision->earlier] = true;
+  }
+  collisions.release();
+  std::free(names);
+  if (!found) {
+    std::free(colliding);
+    return -1;
+  }
+  int32_t removed = 0;
+  ovu_manifest_entry *previous = nullptr;
+  ovu_manifest_entry *entry = head_;
+  for (position = 0; entry != nullptr; position++) {
+    ovu_manifest_entry *next = entry->next;
+    if (colliding[position]) {
+      unlink(previous, entry);
+      removed++;
+    } else {
+      previous = entry;
+    }
+    entry = next;
+  }
+  std::free(colliding);
   return removed;
 }
 

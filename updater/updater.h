@@ -126,7 +126,6 @@ class ovu_updater {
   void say_verbose(const char *text) const;
   int plan_updates(const ovu_manifest_entry *remote, qarn_growable_array &plan);
   int accept_release(const char *host, const char *manifest_path, const http_fetch_remote_manifest_data &fetcher);
-  int is_safe_to_install(const ovu_manifest_entry *remote) const;
   int prepare_temporary_file() const;
   void install_one(const char *host, const char *root_path, const ovu_manifest_entry *entry);
   int download_entry(const char *host, const char *root_path, const ovu_manifest_entry *entry);

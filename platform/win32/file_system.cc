@@ -65,7 +65,7 @@ int platform_replace_file(const char *from, const char *to) {
   return MoveFileExA(from, to, flags) ? 0 : -1;
 }
 
-int platform_reserves_device_names() { return 1; }
+int platform_has_windows_file_names() { return 1; }
 
 FILE *platform_create_private_file(const char *path) {
   // The file inherits its directory's access list; the read-only bit is not
