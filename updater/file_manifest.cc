@@ -58,15 +58,19 @@ const char ENTRY_LINE_FORMAT[] = "%s %10d %s\n";
 const char SIZE_COLUMN_FORMAT[] = "%10lld";
 constexpr size_t SEPARATORS_PER_LINE = 2;
 
-// An index from comparison keys (file_name_case.h) to entries.
-class comparison_key_index {
+}  // namespace
+
+// Names by their comparison keys (file_name_case.h): names that are one
+// file on Windows share a key.
+class ovu_comparison_key_index {
  public:
-  // Stores |entry| under its name's key unless an entry is stored under it
-  // already. Returns 0 when memory ran out.
-  int store(ovu_manifest_entry *entry) {
+  // Stores the key of |entry|'s name unless it is stored already. Returns
+  // 0 when memory ran out.
+  int store(const ovu_manifest_entry *entry) {
     qarn_heap_bounded_string key(key_room(entry->name));
     ovu_append_comparison_key(key, entry->name);
-    return !key.is_full() && (map_.lookup(key.text()) != nullptr || map_.store(entry, key.text()));
+    return !key.is_full() &&
+           (map_.lookup(key.text()) != nullptr || map_.store(const_cast<ovu_manifest_entry *>(entry), key.text()));
   }
   // Whether an entry is stored under the key of |name|.
   bool holds(const char *name) const {
@@ -84,8 +88,6 @@ class comparison_key_index {
 
   qarn_void_pointer_map map_;
 };
-
-}  // namespace
 
 size_t ovu_local_manifest_line_length(size_t hash_len, int64_t size, size_t name_len) {
   int size_len = std::snprintf(nullptr, 0, SIZE_COLUMN_FORMAT, static_cast<long long>(size));
@@ -235,27 +237,14 @@ void ovu_file_manifest::unlink(ovu_manifest_entry *previous, ovu_manifest_entry 
 }
 
 int32_t ovu_file_manifest::forget_entries(const qarn_growable_array &plan) {
-  comparison_key_index planned;
+  ovu_comparison_key_index planned;
   for (int32_t i = 0; i < plan.count; i++) {
     // A name the server listed twice is stored once.
     if (!planned.store(*static_cast<ovu_manifest_entry *const *>(plan.at(i)))) {
       return -1;
     }
   }
-  int32_t removed = 0;
-  ovu_manifest_entry *previous = nullptr;
-  ovu_manifest_entry *entry = head_;
-  while (entry != nullptr) {
-    ovu_manifest_entry *next = entry->next;
-    if (planned.holds(entry->name)) {
-      unlink(previous, entry);
-      removed++;
-    } else {
-      previous = entry;
-    }
-    entry = next;
-  }
-  return removed;
+  return forget_names_in(planned);
 }
 
 int32_t ovu_file_manifest::forget_case_collisions() {
@@ -263,32 +252,44 @@ int32_t ovu_file_manifest::forget_case_collisions() {
   for (const ovu_manifest_entry *entry = head_; entry != nullptr; entry = entry->next) {
     count++;
   }
-  const char **names = static_cast<const char **>(std::malloc(sizeof(char *) * static_cast<size_t>(count) + 1));
-  bool *colliding = static_cast<bool *>(std::calloc(static_cast<size_t>(count) + 1, sizeof(bool)));
-  qarn_growable_array collisions;
-  collisions.init(sizeof(ovu_case_collision));
-  int32_t position = 0;
-  for (const ovu_manifest_entry *entry = head_; names != nullptr && entry != nullptr; entry = entry->next) {
-    names[position++] = entry->name;
-  }
-  int found = names != nullptr && colliding != nullptr && ovu_find_case_collisions(names, count, collisions);
-  for (int32_t i = 0; found && i < collisions.count; i++) {
-    const ovu_case_collision *collision = static_cast<const ovu_case_collision *>(collisions.at(i));
-    colliding[collision->index] = true;
-    colliding[collision->earlier] = true;
-  }
-  collisions.release();
-  std::free(names);
-  if (!found) {
-    std::free(colliding);
+  const char **names = static_cast<const char **>(std::malloc(sizeof(char *) * (static_cast<size_t>(count) + 1)));
+  if (names == nullptr) {
     return -1;
   }
+  int32_t position = 0;
+  for (const ovu_manifest_entry *entry = head_; entry != nullptr; entry = entry->next) {
+    names[position++] = entry->name;
+  }
+  qarn_growable_array collisions;
+  collisions.init(sizeof(ovu_case_collision));
+  int found = ovu_find_case_collisions(names, count, collisions);
+  std::free(names);
+  // Every entry of a file that has two spellings goes, the spelling given
+  // first and any repetition of it too.
+  // The collisions come in list order: one walk finds their entries.
+  ovu_comparison_key_index spelled_twice;
+  const ovu_manifest_entry *entry = head_;
+  position = 0;
+  for (int32_t i = 0; found && i < collisions.count; i++) {
+    const ovu_case_collision *collision = static_cast<const ovu_case_collision *>(collisions.at(i));
+    for (; position < collision->index; position++) {
+      entry = entry->next;
+    }
+    found = spelled_twice.store(entry);
+  }
+  collisions.release();
+  return found ? forget_names_in(spelled_twice) : -1;
+}
+
+// Drops every entry whose name is one file on Windows with a name of
+// |keys|. Returns the number dropped.
+int32_t ovu_file_manifest::forget_names_in(const ovu_comparison_key_index &keys) {
   int32_t removed = 0;
   ovu_manifest_entry *previous = nullptr;
   ovu_manifest_entry *entry = head_;
-  for (position = 0; entry != nullptr; position++) {
+  while (entry != nullptr) {
     ovu_manifest_entry *next = entry->next;
-    if (colliding[position]) {
+    if (keys.holds(entry->name)) {
       unlink(previous, entry);
       removed++;
     } else {
@@ -296,7 +297,6 @@ int32_t ovu_file_manifest::forget_case_collisions() {
     }
     entry = next;
   }
-  std::free(colliding);
   return removed;
 }
 

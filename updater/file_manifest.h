@@ -37,6 +37,10 @@ constexpr size_t OVU_LOCAL_MANIFEST_LINE_MAX = OVU_MANIFEST_LINE_BUFFER_LEN - 1;
 // bytes.
 size_t ovu_local_manifest_line_length(size_t hash_len, int64_t size, size_t name_len);
 
+// An index of names by the key under which Windows finds their file
+// (file_manifest.cc).
+class ovu_comparison_key_index;
+
 class ovu_file_manifest {
  public:
   ovu_file_manifest() = default;
@@ -101,6 +105,7 @@ class ovu_file_manifest {
   void append(ovu_manifest_entry *entry);
   void unlink(ovu_manifest_entry *previous, ovu_manifest_entry *entry);
   void drop_from_index(ovu_manifest_entry *entry);
+  int32_t forget_names_in(const ovu_comparison_key_index &keys);
   int write_entries(FILE *file) const;
 
   ovu_manifest_entry *head_ = nullptr;

@@ -28,7 +28,7 @@ ovu_name_screen::ovu_name_screen(ovu_name_rules rules) : rules_(rules) {
 }
 
 ovu_name_screen::~ovu_name_screen() {
-  std::free(entries_);
+  std::free(names_);
   collisions_.release();
 }
 
@@ -37,18 +37,15 @@ int ovu_name_screen::examine(const ovu_manifest_entry *head) {
   for (const ovu_manifest_entry *entry = head; entry != nullptr; entry = entry->next) {
     count++;
   }
-  entries_ = static_cast<const ovu_manifest_entry **>(std::malloc(sizeof(*entries_) * (static_cast<size_t>(count) + 1)));
-  const char **names = static_cast<const char **>(std::malloc(sizeof(*names) * (static_cast<size_t>(count) + 1)));
-  int examined = entries_ != nullptr && names != nullptr;
-  int32_t position = 0;
-  for (const ovu_manifest_entry *entry = head; examined && entry != nullptr; entry = entry->next) {
-    entries_[position] = entry;
-    names[position] = entry->name;
-    position++;
+  names_ = static_cast<const char **>(std::malloc(sizeof(*names_) * (static_cast<size_t>(count) + 1)));
+  if (names_ == nullptr) {
+    return 0;
   }
-  examined = examined && ovu_find_case_collisions(names, count, collisions_);
-  std::free(names);
-  return examined;
+  int32_t position = 0;
+  for (const ovu_manifest_entry *entry = head; entry != nullptr; entry = entry->next) {
+    names_[position++] = entry->name;
+  }
+  return ovu_find_case_collisions(names_, count, collisions_);
 }
 
 bool ovu_name_screen::refuses(const ovu_manifest_entry *entry, qarn_bounded_string_base &line) {
@@ -80,7 +77,7 @@ bool ovu_name_screen::collides(const ovu_manifest_entry *entry, qarn_bounded_str
     if (collision->index == position_) {
       start_line(line, entry->name);
       line.append("the same file on Windows as '");
-      ovu_append_printable_name(line, entries_[collision->earlier]->name);
+      ovu_append_printable_name(line, names_[collision->earlier]);
       line.append("'.");
       return true;
     }

@@ -40,10 +40,10 @@ class ovu_name_screen {
   bool collides(const ovu_manifest_entry *entry, qarn_bounded_string_base &line);
 
   ovu_name_rules rules_;
-  const ovu_manifest_entry **entries_ = nullptr;  // the examined list by position, owned array
-  qarn_growable_array collisions_;                // ovu_case_collision, by position
-  int32_t position_ = 0;                          // of the next entry asked about
-  int32_t next_collision_ = 0;                    // first collision not yet reached
+  const char **names_ = nullptr;    // the examined names by position, an owned array
+  qarn_growable_array collisions_;  // ovu_case_collision, by position
+  int32_t position_ = 0;            // of the next entry asked about
+  int32_t next_collision_ = 0;      // first collision not yet reached
 };
 
 #endif

@@ -114,7 +114,7 @@ int ovu_updater::load_manifest(const char *path) {
   if (collided > 0) {
     kept -= collided;
     message.clear();
-    message.append_format("%d entries name the same files in another case.  Only %d entries remain.",
+    message.append_format("%d entries recorded files under a second spelling.  Only %d entries remain.",
                           static_cast<int>(collided), static_cast<int>(kept));
     say_verbose(message.text());
   }

@@ -125,6 +125,9 @@ TEST(release_listing_test, names_every_file_whose_name_is_another_one_on_windows
   std::filesystem::create_directories(dir.file("data"));
   dir.write_file("Data/a.txt", "1");
   dir.write_file("data/a.txt", "2");
+  if (std::filesystem::equivalent(dir.file("Data/a.txt"), dir.file("data/a.txt"))) {
+    GTEST_SKIP() << "this file system holds one file for names that differ in case";
+  }
   dir.write_file("data/A.TXT", "3");
   dir.write_file("data/b.txt", "4");
   dir.write_file("\xC3\x89t\xC3\xA9", "5");

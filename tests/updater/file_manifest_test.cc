@@ -339,12 +339,13 @@ TEST_F(file_manifest_test, forget_entries_drops_every_spelling_of_a_planned_file
 TEST_F(file_manifest_test, forget_case_collisions_drops_every_spelling_of_a_file_recorded_twice) {
   std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 1 Data/a\n" + HASH_A + " 2 keep\n" + HASH_B +
                                                  " 3 data/a\n" + HASH_A + " 4 twice\n" + HASH_A + " 4 twice\n" +
-                                                 HASH_B + " 5 DATA/A\n" + HASH_A + " 6 last\n");
+                                                 HASH_B + " 5 DATA/A\n" + HASH_A + " 6 last\n" + HASH_A +
+                                                 " 7 Data/a\n");
   ovu_file_manifest manifest;
   start_capture();
-  ASSERT_EQ(manifest.load_file(path.c_str()), 7);
+  ASSERT_EQ(manifest.load_file(path.c_str()), 8);
   stop_capture();
-  EXPECT_EQ(manifest.forget_case_collisions(), 3);
+  EXPECT_EQ(manifest.forget_case_collisions(), 4);
   EXPECT_EQ(entries_of(manifest), (std::vector<listed>{{"keep", HASH_A, 2},
                                                        {"twice", HASH_A, 4},
                                                        {"twice", HASH_A, 4},
