@@ -53,10 +53,21 @@ bool entry_file_matches(const char *base_path, const ovu_manifest_entry *entry) 
   return !path.is_full() && file_matches(path.text(), entry->size);
 }
 
-// The format of an entry line, and the size column's alone.
+// The format of an entry line: the size takes at least ten columns.
 const char ENTRY_LINE_FORMAT[] = "%s %10d %s\n";
-const char SIZE_COLUMN_FORMAT[] = "%10lld";
+constexpr size_t SIZE_COLUMNS = 10;
 constexpr size_t SEPARATORS_PER_LINE = 2;
+
+// Characters of |size| in decimal, its minus sign included.
+size_t decimal_length(int64_t size) {
+  uint64_t magnitude = size < 0 ? 0 - static_cast<uint64_t>(size) : static_cast<uint64_t>(size);
+  size_t length = size < 0 ? 2 : 1;
+  while (magnitude >= 10) {
+    magnitude /= 10;
+    length++;
+  }
+  return length;
+}
 
 }  // namespace
 
@@ -90,8 +101,8 @@ class ovu_comparison_key_index {
 };
 
 size_t ovu_local_manifest_line_length(size_t hash_len, int64_t size, size_t name_len) {
-  int size_len = std::snprintf(nullptr, 0, SIZE_COLUMN_FORMAT, static_cast<long long>(size));
-  return hash_len + static_cast<size_t>(size_len) + name_len + SEPARATORS_PER_LINE;
+  size_t size_len = decimal_length(size);
+  return hash_len + (size_len > SIZE_COLUMNS ? size_len : SIZE_COLUMNS) + name_len + SEPARATORS_PER_LINE;
 }
 
 ovu_file_manifest::~ovu_file_manifest() { clear(); }

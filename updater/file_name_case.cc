@@ -46,10 +46,8 @@ uint32_t decode_utf8(const unsigned char *bytes, size_t *length) {
   return code;
 }
 
+// Upper case of a character beyond ASCII, through the table.
 uint32_t upper_case(uint32_t code) {
-  if (code < ASCII_END) {
-    return (code >= 'a' && code <= 'z') ? code - ('a' - 'A') : code;
-  }
   // The last range that starts at or before |code|.
   size_t low = 0;
   size_t high = OVU_UPPER_CASE_RANGE_COUNT;
@@ -69,6 +67,33 @@ uint32_t upper_case(uint32_t code) {
     return code;
   }
   return static_cast<uint32_t>(static_cast<int32_t>(code) + range.delta);
+}
+
+// ASCII as Windows compares it, one entry per byte below 0x80: most names
+// are ASCII, and this keeps them off the decoding and the table.
+struct ascii_table {
+  unsigned char compared[ASCII_END];
+  constexpr ascii_table() : compared() {
+    for (uint32_t c = 0; c < ASCII_END; c++) {
+      compared[c] = static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - ('a' - 'A') : c == '\\' ? '/' : c);
+    }
+  }
+};
+constexpr ascii_table ASCII_COMPARED;
+
+// What ovu_next_name_char reads at |bytes|, and how many bytes it takes in
+// |*length| (1 at the terminating NUL, which reads as 0).
+inline uint32_t read_name_char(const unsigned char *bytes, size_t *length) {
+  if (bytes[0] < ASCII_END) {
+    *length = 1;
+    return ASCII_COMPARED.compared[bytes[0]];
+  }
+  uint32_t code = decode_utf8(bytes, length);
+  if (*length == 0) {
+    *length = 1;
+    return OVU_NOT_A_CHARACTER + bytes[0];
+  }
+  return upper_case(code);
 }
 
 // Appends |code| as UTF-8, or the byte it stands for when it is beyond
@@ -96,30 +121,30 @@ void append_utf8(qarn_bounded_string_base &out, uint32_t code) {
 }  // namespace
 
 uint32_t ovu_next_name_char(const char **cursor) {
-  const unsigned char *bytes = reinterpret_cast<const unsigned char *>(*cursor);
-  if (bytes[0] == 0) {
-    return 0;
-  }
   size_t length = 0;
-  uint32_t code = decode_utf8(bytes, &length);
-  if (length == 0) {
-    *cursor += 1;
-    return OVU_NOT_A_CHARACTER + bytes[0];
+  uint32_t code = read_name_char(reinterpret_cast<const unsigned char *>(*cursor), &length);
+  if (code != 0) {
+    *cursor += length;
   }
-  *cursor += length;
-  return code == '\\' ? '/' : upper_case(code);
+  return code;
 }
 
 int ovu_compare_names_ignoring_case(const char *a, const char *b) {
+  const unsigned char *from_a = reinterpret_cast<const unsigned char *>(a);
+  const unsigned char *from_b = reinterpret_cast<const unsigned char *>(b);
   for (;;) {
-    uint32_t from_a = ovu_next_name_char(&a);
-    uint32_t from_b = ovu_next_name_char(&b);
-    if (from_a != from_b) {
-      return from_a < from_b ? -1 : 1;
+    size_t length_a = 0;
+    size_t length_b = 0;
+    uint32_t code_a = read_name_char(from_a, &length_a);
+    uint32_t code_b = read_name_char(from_b, &length_b);
+    if (code_a != code_b) {
+      return code_a < code_b ? -1 : 1;
     }
-    if (from_a == 0) {
+    if (code_a == 0) {
       return 0;
     }
+    from_a += length_a;
+    from_b += length_b;
   }
 }
 
@@ -142,13 +167,17 @@ void ovu_append_comparison_key(qarn_bounded_string_base &out, const char *name) 
 }
 
 uint32_t ovu_name_case_hash(const char *name) {
+  const unsigned char *bytes = reinterpret_cast<const unsigned char *>(name);
   uint32_t hash = FNV_OFFSET;
-  for (uint32_t code = ovu_next_name_char(&name); code != 0; code = ovu_next_name_char(&name)) {
-    for (int shift = 0; shift < 32; shift += 8) {
-      hash = (hash ^ ((code >> shift) & 0xFFu)) * FNV_PRIME;
+  for (;;) {
+    size_t length = 0;
+    uint32_t code = read_name_char(bytes, &length);
+    if (code == 0) {
+      return hash;
     }
+    hash = (hash ^ code) * FNV_PRIME;
+    bytes += length;
   }
-  return hash;
 }
 
 bool ovu_is_utf8(const char *text) {

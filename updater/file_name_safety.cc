@@ -26,6 +26,21 @@ const char *const LAUNCHER_NAMES[] = {
 // Characters no Windows name holds, besides the colon and the separators.
 const char RESERVED_CHARACTERS[] = "<>\"|?*";
 constexpr unsigned char FIRST_PRINTABLE = 0x20;
+constexpr size_t BYTE_VALUES = 256;
+
+// What Windows' rules say of each byte of a name on its own.
+struct byte_rules {
+  ovu_name_problem problem[BYTE_VALUES];
+  constexpr byte_rules() : problem() {
+    for (size_t c = 1; c < FIRST_PRINTABLE; c++) {
+      problem[c] = OVU_NAME_CONTROL_CHARACTER;
+    }
+    for (const char *reserved = RESERVED_CHARACTERS; *reserved != '\0'; reserved++) {
+      problem[static_cast<unsigned char>(*reserved)] = OVU_NAME_RESERVED_CHARACTER;
+    }
+  }
+};
+constexpr byte_rules WINDOWS_BYTE_RULES;
 
 bool is_separator(char c) { return c == '/' || c == '\\'; }
 
@@ -106,12 +121,9 @@ ovu_name_problem check_windows_characters(const char *name) {
   if (!ovu_is_utf8(name)) {
     return OVU_NAME_NOT_UTF8;
   }
-  for (const char *p = name; *p != '\0'; p++) {
-    if (static_cast<unsigned char>(*p) < FIRST_PRINTABLE) {
-      return OVU_NAME_CONTROL_CHARACTER;
-    }
-    if (std::strchr(RESERVED_CHARACTERS, *p) != nullptr) {
-      return OVU_NAME_RESERVED_CHARACTER;
+  for (const unsigned char *p = reinterpret_cast<const unsigned char *>(name); *p != 0; p++) {
+    if (WINDOWS_BYTE_RULES.problem[*p] != OVU_NAME_SAFE) {
+      return WINDOWS_BYTE_RULES.problem[*p];
     }
   }
   return OVU_NAME_SAFE;

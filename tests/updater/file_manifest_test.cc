@@ -359,7 +359,7 @@ TEST_F(file_manifest_test, forget_case_collisions_drops_every_spelling_of_a_file
 // length of the line that save_file writes, and load_file reads back a
 // line of the longest such length whole.
 TEST_F(file_manifest_test, an_entry_line_of_the_longest_length_reads_back_whole) {
-  const int32_t sizes[] = {0, 7, 2147483647, -1};
+  const int32_t sizes[] = {0, 7, 999999999, 2147483647, -1, -999999999, -2147483647 - 1};
   for (int32_t size : sizes) {
     size_t fixed = ovu_local_manifest_line_length(std::strlen(HASH_A), size, 0);
     for (size_t extra : {size_t{0}, size_t{1}}) {
