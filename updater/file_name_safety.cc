@@ -24,7 +24,7 @@ const char *const LAUNCHER_NAMES[] = {
 };
 
 // Characters no Windows name holds, besides the colon and the separators.
-const char RESERVED_CHARACTERS[] = "<>\"|?*";
+constexpr char RESERVED_CHARACTERS[] = "<>\"|?*";
 constexpr unsigned char FIRST_PRINTABLE = 0x20;
 constexpr size_t BYTE_VALUES = 256;
 
