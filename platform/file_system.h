@@ -67,9 +67,10 @@ int platform_replace_file(const char *from, const char *to);
 // null (the file existed, or could not be made).
 FILE *platform_create_private_file(const char *path);
 
-// platform_reserves_device_names tells whether the system gives device
-// names (CON, NUL, COM1, ...) a meaning in every directory, so that a file
-// of such a name cannot be made.
-int platform_reserves_device_names();
+// platform_has_windows_file_names tells whether file names follow Windows'
+// rules here: device names (CON, NUL, COM1, ...) have a meaning in every
+// directory, some characters are refused, and trailing dots and blanks are
+// dropped, so that a file of such a name cannot be made as named.
+int platform_has_windows_file_names();
 
 #endif

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "support/diagnostics.h"
+#include "support/keyed_hash.h"
 #include "support/text_scan.h"
 
 namespace {
@@ -50,6 +51,11 @@ uint32_t qarn_string_hash(const char *text) {
   h *= HASH_FINISH_MULTIPLIER_1;
   h ^= h >> HASH_FINISH_SHIFT;
   return h * HASH_FINISH_MULTIPLIER_2;
+}
+
+uint32_t qarn_pointer_map_hash(const char *text) {
+  uint64_t h = qarn_keyed_hash(qarn_process_hash_key(), text, std::strlen(text));
+  return static_cast<uint32_t>(h ^ (h >> 32));
 }
 
 qarn_void_pointer_map::qarn_void_pointer_map()
@@ -161,10 +167,11 @@ int qarn_void_pointer_map::store(void *value, const char *key) {
     report("Error in qarn_void_pointer_map::store(), table growth alloc failed.",
            QARN_DIAG_RESOURCE);
   }
-  uint32_t h = qarn_string_hash(key);
+  uint32_t h = qarn_pointer_map_hash(key);
   uint32_t home = h & mask_;
   uint32_t i = home;
   do {
+    probes_++;
     slot &s = table_[i];
     if (s.value == nullptr) {
       char *copy = qarn_strdup(key);
@@ -197,6 +204,7 @@ int64_t qarn_void_pointer_map::find_index(const char *key, uint32_t hash, bool *
   uint32_t home = hash & mask_;
   uint32_t i = home;
   do {
+    probes_++;
     const slot &s = table_[i];
     if (s.value == nullptr) {
       return -1;
@@ -215,7 +223,7 @@ void *qarn_void_pointer_map::lookup(const char *key) const {
     return nullptr;
   }
   bool cycled = false;
-  int64_t index = find_index(key, qarn_string_hash(key), &cycled);
+  int64_t index = find_index(key, qarn_pointer_map_hash(key), &cycled);
   return index < 0 ? nullptr : table_[index].value;
 }
 
@@ -224,7 +232,7 @@ void *qarn_void_pointer_map::remove(const char *key) {
     return nullptr;
   }
   bool cycled = false;
-  int64_t index = find_index(key, qarn_string_hash(key), &cycled);
+  int64_t index = find_index(key, qarn_pointer_map_hash(key), &cycled);
   if (index < 0) {
     if (cycled) {
       report("Error in qarn_void_pointer_map::remove(), table full?", QARN_DIAG_MISUSE);

@@ -4,6 +4,11 @@
 // rehashes. Removal shifts the following entries back instead of leaving
 // deleted markers. The map owns its slots and its copies of the keys, never
 // the values.
+//
+// Keys come from manifests that a server sends, so the slots follow a hash
+// under the process's secret key (qarn_keyed_hash): with a hash that anyone
+// can compute, a server could send thousands of names that all probe the
+// same run of slots, and every store and lookup would walk all of them.
 #ifndef TORVANE_SUPPORT_POINTER_MAP_H
 #define TORVANE_SUPPORT_POINTER_MAP_H
 
@@ -12,8 +17,15 @@
 // Slots of a new map.
 constexpr uint32_t QARN_POINTER_MAP_INITIAL_CAPACITY = 32;
 
-// qarn_string_hash returns the 32-bit hash of the NUL-terminated |text|.
+// qarn_string_hash returns the 32-bit hash of the NUL-terminated |text|,
+// the same in every process. The map does not use it: anyone can compute
+// it, and so choose texts that collide.
 uint32_t qarn_string_hash(const char *text);
+
+// qarn_pointer_map_hash returns the 32-bit hash that places |text| in a
+// map: its keyed hash under the process's key, so it differs from process
+// to process.
+uint32_t qarn_pointer_map_hash(const char *text);
 
 class qarn_void_pointer_map {
  public:
@@ -45,6 +57,9 @@ class qarn_void_pointer_map {
   uint32_t capacity() const { return capacity_; }
   // Number of stored entries.
   uint32_t count() const { return count_; }
+  // Slots that store, lookup and remove have looked at since construction:
+  // the work that the keys' placement costs.
+  uint64_t probe_count() const { return probes_; }
 
  private:
   struct slot {
@@ -77,6 +92,7 @@ class qarn_void_pointer_map {
   uint32_t capacity_;
   uint32_t mask_;
   uint32_t count_;
+  mutable uint64_t probes_ = 0;
 };
 
 #endif

@@ -4,7 +4,10 @@
 #include <filesystem>
 #include <system_error>
 
+#include "updater/case_collisions.h"
+#include "updater/file_manifest.h"
 #include "updater/file_name_safety.h"
+#include "updater/release_declarations.h"
 
 namespace fs = std::filesystem;
 
@@ -33,21 +36,45 @@ std::string line_syntax_problem(const std::string &name) {
   return "";
 }
 
-// Files the launcher keeps in the player's installation beside the game: a
-// release that shipped one would overwrite the installation's own record,
-// or make a second lock file that a running launcher does not hold.
-const char *const INSTALLATION_NAMES[] = {
-    "update_manifest.lst", "update_manifest.lst.tmp", "update_manifest.lst.release",
-    "update_manifest.lst.release.tmp", "update_exclude.lst", "torvane_updater_lock.tmp", "tmp/update.tmp",
-};
+// The launcher records a file under the SHA-256 token that the manifest
+// gives it, so its line in the local manifest must be read back whole.
+bool fits_local_manifest(const std::string &name, uint64_t size) {
+  return ovu_local_manifest_line_length(static_cast<size_t>(OVU_SHA256_TOKEN_LEN), static_cast<int64_t>(size),
+                                        name.size()) <= OVU_LOCAL_MANIFEST_LINE_MAX;
+}
 
-bool is_installation_name(const std::string &name) {
-  for (const char *reserved : INSTALLATION_NAMES) {
-    if (name == reserved) {
-      return true;
+// Files whose names are one file on Windows, where the players are: each
+// is a problem, named with the first other spelling of its file.
+void move_case_collisions(release_listing &listing) {
+  std::vector<const char *> names;
+  for (const release_file &file : listing.files) {
+    names.push_back(file.name.c_str());
+  }
+  qarn_growable_array collisions;
+  collisions.init(sizeof(ovu_case_collision));
+  if (!ovu_find_case_collisions(names.data(), static_cast<int32_t>(names.size()), collisions)) {
+    collisions.release();
+    listing.error = "out of memory while comparing the names";
+    return;
+  }
+  std::vector<std::string> other_spelling(listing.files.size());
+  for (int32_t i = 0; i < collisions.count; i++) {
+    const ovu_case_collision *collision = static_cast<const ovu_case_collision *>(collisions.at(i));
+    other_spelling[collision->index] = listing.files[collision->earlier].name;
+    if (other_spelling[collision->earlier].empty()) {
+      other_spelling[collision->earlier] = listing.files[collision->index].name;
     }
   }
-  return false;
+  collisions.release();
+  std::vector<release_file> kept;
+  for (size_t i = 0; i < listing.files.size(); i++) {
+    if (other_spelling[i].empty()) {
+      kept.push_back(listing.files[i]);
+    } else {
+      listing.problems.push_back({listing.files[i].name, "the same file on Windows as '" + other_spelling[i] + "'"});
+    }
+  }
+  listing.files.swap(kept);
 }
 
 }  // namespace
@@ -57,14 +84,18 @@ std::string release_name_problem(const std::string &name, uint64_t size) {
   if (!problem.empty()) {
     return problem;
   }
-  // Windows reserves device names; the launcher runs there, so a release
-  // never uses them.
-  ovu_name_problem unsafe = ovu_check_file_name(name.c_str(), 1);
+  // The players' launchers run on Windows: a release follows its rules
+  // wherever it is published.
+  ovu_name_problem unsafe = ovu_check_file_name(name.c_str(), OVU_NAME_RULES_WINDOWS);
+  if (unsafe == OVU_NAME_LAUNCHER_FILE) {
+    return "the launcher keeps a file or folder of that name in every installation";
+  }
   if (unsafe != OVU_NAME_SAFE) {
     return std::string("unsafe name (") + ovu_name_problem_text(unsafe) + ")";
   }
-  if (is_installation_name(name)) {
-    return "the launcher keeps a file of that name in every installation";
+  if (!fits_local_manifest(name, size)) {
+    return "its line in the local manifest would be longer than " + std::to_string(OVU_LOCAL_MANIFEST_LINE_MAX) +
+           " characters";
   }
   if (size > PUBLISH_LARGEST_FILE) {
     return "larger than 2147483647 bytes";
@@ -107,6 +138,7 @@ release_listing list_release(const std::string &directory, const std::vector<std
   }
   std::sort(listing.files.begin(), listing.files.end(),
             [](const release_file &a, const release_file &b) { return a.name < b.name; });
+  move_case_collisions(listing);
   std::sort(listing.problems.begin(), listing.problems.end(),
             [](const release_problem &a, const release_problem &b) { return a.name < b.name; });
   return listing;

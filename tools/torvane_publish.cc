@@ -38,6 +38,7 @@
 #include "support/memory_wipe.h"
 #include "tools/release_key_file.h"
 #include "tools/release_listing.h"
+#include "updater/printable_name.h"
 #include "updater/release_declarations.h"
 #include "updater/release_signature.h"
 
@@ -48,6 +49,8 @@ constexpr int EXIT_REFUSED = 1;
 constexpr int EXIT_USAGE = 2;
 
 constexpr char DEFAULT_MANIFEST_NAME[] = "manifest.lst.z";
+// An escaped byte takes up to four characters ("\x1b").
+constexpr size_t PRINTABLE_BYTES_PER_BYTE = 4;
 
 constexpr int64_t SECONDS_PER_DAY = 86400;
 // Days a release may be declared valid for: about a century.
@@ -68,23 +71,9 @@ struct publish_options {
 // A refused name may hold line feeds and other control characters: the
 // report shows them escaped, so that each refusal stays on one line.
 std::string printable(const std::string &name) {
-  std::string shown;
-  for (unsigned char c : name) {
-    if (c == '\n') {
-      shown += "\\n";
-    } else if (c == '\r') {
-      shown += "\\r";
-    } else if (c == '\t') {
-      shown += "\\t";
-    } else if (c < 0x20 || c == 0x7f) {
-      char escaped[5];
-      std::snprintf(escaped, sizeof(escaped), "\\x%02x", c);
-      shown += escaped;
-    } else {
-      shown.push_back(static_cast<char>(c));
-    }
-  }
-  return shown;
+  qarn_heap_bounded_string shown(static_cast<int32_t>(name.size() * PRINTABLE_BYTES_PER_BYTE));
+  ovu_append_printable_name(shown, name.c_str());
+  return shown.text();
 }
 
 void print_usage() {

@@ -8,6 +8,8 @@
 #include "support/diagnostics.h"
 #include "support/file_system.h"
 #include "support/text_scan.h"
+#include "updater/case_collisions.h"
+#include "updater/file_name_case.h"
 
 namespace {
 
@@ -51,7 +53,57 @@ bool entry_file_matches(const char *base_path, const ovu_manifest_entry *entry) 
   return !path.is_full() && file_matches(path.text(), entry->size);
 }
 
+// The format of an entry line: the size takes at least ten columns.
+const char ENTRY_LINE_FORMAT[] = "%s %10d %s\n";
+constexpr size_t SIZE_COLUMNS = 10;
+constexpr size_t SEPARATORS_PER_LINE = 2;
+
+// Characters of |size| in decimal, its minus sign included.
+size_t decimal_length(int64_t size) {
+  uint64_t magnitude = size < 0 ? 0 - static_cast<uint64_t>(size) : static_cast<uint64_t>(size);
+  size_t length = size < 0 ? 2 : 1;
+  while (magnitude >= 10) {
+    magnitude /= 10;
+    length++;
+  }
+  return length;
+}
+
 }  // namespace
+
+// Names by their comparison keys (file_name_case.h): names that are one
+// file on Windows share a key.
+class ovu_comparison_key_index {
+ public:
+  // Stores the key of |entry|'s name unless it is stored already. Returns
+  // 0 when memory ran out.
+  int store(const ovu_manifest_entry *entry) {
+    qarn_heap_bounded_string key(key_room(entry->name));
+    ovu_append_comparison_key(key, entry->name);
+    return !key.is_full() &&
+           (map_.lookup(key.text()) != nullptr || map_.store(const_cast<ovu_manifest_entry *>(entry), key.text()));
+  }
+  // Whether an entry is stored under the key of |name|.
+  bool holds(const char *name) const {
+    qarn_heap_bounded_string key(key_room(name));
+    ovu_append_comparison_key(key, name);
+    return !key.is_full() && map_.lookup(key.text()) != nullptr;
+  }
+
+ private:
+  // One character more than any key needs, so that a full string shows a
+  // key that could not be made.
+  static int32_t key_room(const char *name) {
+    return static_cast<int32_t>(ovu_comparison_key_room(std::strlen(name)) + 1);
+  }
+
+  qarn_void_pointer_map map_;
+};
+
+size_t ovu_local_manifest_line_length(size_t hash_len, int64_t size, size_t name_len) {
+  size_t size_len = decimal_length(size);
+  return hash_len + (size_len > SIZE_COLUMNS ? size_len : SIZE_COLUMNS) + name_len + SEPARATORS_PER_LINE;
+}
 
 ovu_file_manifest::~ovu_file_manifest() { clear(); }
 
@@ -102,7 +154,7 @@ int ovu_file_manifest::write_entries(FILE *file) const {
     if (hash_len < static_cast<size_t>(OVU_SHORT_HASH_LEN)) {
       report_short_hash(entry, hash_len);
     }
-    if (std::fprintf(file, "%s %10d %s\n", entry->hash != nullptr ? entry->hash : "(null)",
+    if (std::fprintf(file, ENTRY_LINE_FORMAT, entry->hash != nullptr ? entry->hash : "(null)",
                      static_cast<int>(entry->size), entry->name) < 0) {
       return 0;
     }
@@ -196,20 +248,59 @@ void ovu_file_manifest::unlink(ovu_manifest_entry *previous, ovu_manifest_entry 
 }
 
 int32_t ovu_file_manifest::forget_entries(const qarn_growable_array &plan) {
-  qarn_void_pointer_map planned;
+  ovu_comparison_key_index planned;
   for (int32_t i = 0; i < plan.count; i++) {
-    ovu_manifest_entry *entry = *static_cast<ovu_manifest_entry *const *>(plan.at(i));
     // A name the server listed twice is stored once.
-    if (planned.lookup(entry->name) == nullptr && !planned.store(entry, entry->name)) {
+    if (!planned.store(*static_cast<ovu_manifest_entry *const *>(plan.at(i)))) {
       return -1;
     }
   }
+  return forget_names_in(planned);
+}
+
+int32_t ovu_file_manifest::forget_case_collisions() {
+  int32_t count = 0;
+  for (const ovu_manifest_entry *entry = head_; entry != nullptr; entry = entry->next) {
+    count++;
+  }
+  const char **names = static_cast<const char **>(std::malloc(sizeof(char *) * (static_cast<size_t>(count) + 1)));
+  if (names == nullptr) {
+    return -1;
+  }
+  int32_t position = 0;
+  for (const ovu_manifest_entry *entry = head_; entry != nullptr; entry = entry->next) {
+    names[position++] = entry->name;
+  }
+  qarn_growable_array collisions;
+  collisions.init(sizeof(ovu_case_collision));
+  int found = ovu_find_case_collisions(names, count, collisions);
+  std::free(names);
+  // Every entry of a file that has two spellings goes, the spelling given
+  // first and any repetition of it too.
+  // The collisions come in list order: one walk finds their entries.
+  ovu_comparison_key_index spelled_twice;
+  const ovu_manifest_entry *entry = head_;
+  position = 0;
+  for (int32_t i = 0; found && i < collisions.count; i++) {
+    const ovu_case_collision *collision = static_cast<const ovu_case_collision *>(collisions.at(i));
+    for (; position < collision->index; position++) {
+      entry = entry->next;
+    }
+    found = spelled_twice.store(entry);
+  }
+  collisions.release();
+  return found ? forget_names_in(spelled_twice) : -1;
+}
+
+// Drops every entry whose name is one file on Windows with a name of
+// |keys|. Returns the number dropped.
+int32_t ovu_file_manifest::forget_names_in(const ovu_comparison_key_index &keys) {
   int32_t removed = 0;
   ovu_manifest_entry *previous = nullptr;
   ovu_manifest_entry *entry = head_;
   while (entry != nullptr) {
     ovu_manifest_entry *next = entry->next;
-    if (planned.lookup(entry->name) != nullptr) {
+    if (keys.holds(entry->name)) {
       unlink(previous, entry);
       removed++;
     } else {

@@ -13,6 +13,7 @@
 #ifndef TORVANE_UPDATER_FILE_MANIFEST_H
 #define TORVANE_UPDATER_FILE_MANIFEST_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -23,6 +24,22 @@
 // A hash token shorter than this is saved all the same, but reported: it is
 // too short to tell versions of a file apart reliably.
 constexpr int32_t OVU_SHORT_HASH_LEN = 20;
+
+// The longest entry line, without its line feed, that load_file reads back
+// whole: the line reader keeps the first 1023 characters of a line. An
+// entry whose line is longer would come back with another name, and its
+// file would be downloaded again at every start.
+constexpr size_t OVU_LOCAL_MANIFEST_LINE_MAX = OVU_MANIFEST_LINE_BUFFER_LEN - 1;
+
+// ovu_local_manifest_line_length returns the length, without its line
+// feed, of the line that save_file writes for an entry whose hash token has
+// |hash_len| characters, whose size is |size| and whose name has |name_len|
+// bytes.
+size_t ovu_local_manifest_line_length(size_t hash_len, int64_t size, size_t name_len);
+
+// An index of names by the key under which Windows finds their file
+// (file_manifest.cc).
+class ovu_comparison_key_index;
 
 class ovu_file_manifest {
  public:
@@ -58,9 +75,18 @@ class ovu_file_manifest {
   int set_entry(const ovu_manifest_entry *entry);
 
   // forget_entries drops every entry that has the name of one of the
-  // |plan|'s entries (an array of ovu_manifest_entry pointers). Returns the
-  // number dropped, or -1 when memory is exhausted (nothing is dropped).
+  // |plan|'s entries (an array of ovu_manifest_entry pointers), or a name
+  // that is the same file on Windows (file_name_case.h): installing the
+  // planned file replaces that file's bytes too. Returns the number
+  // dropped, or -1 when memory is exhausted (nothing is dropped).
   int32_t forget_entries(const qarn_growable_array &plan);
+
+  // forget_case_collisions drops every entry whose name is the same file on
+  // Windows as another entry's name of other bytes (case_collisions.h):
+  // the disk holds one file for both, so neither record can be trusted.
+  // Returns the number dropped, or -1 when memory is exhausted (nothing is
+  // dropped).
+  int32_t forget_case_collisions();
 
   // prune_missing drops every entry whose file, |base_path| + "/" + name
   // (name alone for a null or empty |base_path|), is missing, is not a
@@ -79,6 +105,7 @@ class ovu_file_manifest {
   void append(ovu_manifest_entry *entry);
   void unlink(ovu_manifest_entry *previous, ovu_manifest_entry *entry);
   void drop_from_index(ovu_manifest_entry *entry);
+  int32_t forget_names_in(const ovu_comparison_key_index &keys);
   int write_entries(FILE *file) const;
 
   ovu_manifest_entry *head_ = nullptr;

@@ -12,6 +12,7 @@
 #include "support/text_scan.h"
 #include "updater/exclude_list.h"
 #include "updater/file_name_safety.h"
+#include "updater/name_screen.h"
 #include "updater/remote_manifest_fetch.h"
 
 namespace {
@@ -101,6 +102,16 @@ int ovu_updater::load_manifest(const char *path) {
   if (kept != count) {
     message.clear();
     message.append_format("Some files were deleted.  Only %d entries remain.", static_cast<int>(kept));
+    say_verbose(message.text());
+  }
+  // An earlier launcher may have recorded one file under two spellings;
+  // neither record can be trusted.
+  int32_t collided = manifest.forget_case_collisions();
+  if (collided > 0) {
+    kept -= collided;
+    message.clear();
+    message.append_format("%d entries recorded files under a second spelling.  Only %d entries remain.",
+                          static_cast<int>(collided), static_cast<int>(kept));
     say_verbose(message.text());
   }
   stats.local_manifest_pruned_entry_count = kept;
@@ -194,13 +205,23 @@ void ovu_updater::say_fetch_failed(const char *manifest_path) const {
 // Appends every remote entry that must be downloaded to |plan|, in manifest
 // order. Returns the number planned.
 int ovu_updater::plan_updates(const ovu_manifest_entry *remote, qarn_growable_array &plan) {
+  ovu_name_screen screen(platform_has_windows_file_names() ? OVU_NAME_RULES_WINDOWS : OVU_NAME_RULES_EVERYWHERE);
+  if (!screen.examine(remote)) {
+    qarn_diagnostic("Error in ovu_updater::run(), out of memory for the name checks.", QARN_DIAG_RESOURCE,
+                    QARN_MODULE_UPDATER);
+    return 0;
+  }
+  qarn_bounded_string message;
   for (; remote != nullptr; remote = remote->next) {
-    if (!is_safe_to_install(remote)) {
+    // A name from the server is joined to the destination directory: one
+    // that could reach outside it, name a device or the launcher's own
+    // files, or that the local manifest could not keep, is never planned.
+    if (screen.refuses(remote, message)) {
+      say(message.text());
       continue;
     }
     if (is_excluded(remote)) {
-      qarn_bounded_string message;
-      message.append("Skipping file '").append(remote->name).append("'.");
+      message.assign("Skipping file '").append(remote->name).append("'.");
       say(message.text());
       stats.exclude_manifest_file_count++;
       continue;
@@ -218,20 +239,6 @@ int ovu_updater::plan_updates(const ovu_manifest_entry *remote, qarn_growable_ar
     }
   }
   return plan.count;
-}
-
-// A name from the server is joined to the destination directory: one that
-// could reach outside it, or name a device, is never planned.
-int ovu_updater::is_safe_to_install(const ovu_manifest_entry *remote) const {
-  ovu_name_problem problem = ovu_check_file_name(remote->name, platform_reserves_device_names());
-  if (problem == OVU_NAME_SAFE) {
-    return 1;
-  }
-  qarn_bounded_string message;
-  message.append("Skipping file '").append(remote->name).append("' - unsafe name (");
-  message.append(ovu_name_problem_text(problem)).append(").");
-  say(message.text());
-  return 0;
 }
 
 int ovu_updater::file_needs_update(const ovu_manifest_entry *remote) {

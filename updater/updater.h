@@ -143,7 +143,6 @@ class ovu_updater {
   int refuse_release(ovu_release_verdict verdict, const ovu_release_evidence &evidence,
                      const char *manifest_path) const;
   void say_fetch_failed(const char *manifest_path) const;
-  int is_safe_to_install(const ovu_manifest_entry *remote) const;
   int prepare_temporary_file() const;
   void install_one(const char *host, const char *root_path, const ovu_manifest_entry *entry);
   int download_entry(const char *host, const char *root_path, const ovu_manifest_entry *entry);

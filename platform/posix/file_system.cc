@@ -87,7 +87,7 @@ int platform_replace_file(const char *from, const char *to) {
   return 0;
 }
 
-int platform_reserves_device_names() { return 0; }
+int platform_has_windows_file_names() { return 0; }
 
 FILE *platform_create_private_file(const char *path) {
   int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);

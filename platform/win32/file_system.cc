@@ -105,7 +105,7 @@ int platform_replace_file(const char *from, const char *to) {
   return MoveFileExW(wide_from.text(), wide_to.text(), flags) ? 0 : -1;
 }
 
-int platform_reserves_device_names() { return 1; }
+int platform_has_windows_file_names() { return 1; }
 
 FILE *platform_create_private_file(const char *path) {
   win32_wide_text wide_path(path);

@@ -29,6 +29,7 @@ header-only local manifest, as a new player's does.
 """
 
 import argparse
+import hashlib
 import os
 import re
 import shutil
@@ -262,6 +263,25 @@ class Harness:
                                    timeout=RUN_TIMEOUT_S)
         expect_equal("torvane-publish exit code (%r)" % completed.stdout, completed.returncode, 0)
         return files
+
+    def serve_by_hand(self, files, serial=1):
+        """Serves |files| (a list of (name, bytes) in manifest order; the
+        client is added first) with a manifest written here, as
+        torvane-publish writes one, for names that it would refuse."""
+        directory = self.release_directory()
+        shutil.rmtree(directory, ignore_errors=True)
+        os.makedirs(directory)
+        with open(self.client_program, "rb") as client:
+            files = [(CLIENT.encode(), client.read())] + list(files)
+        text = b"#torvane-hash sha256\n#torvane-serial %d\n" % serial
+        for name, data in files:
+            path = os.path.join(directory, os.fsdecode(name))
+            os.makedirs(os.path.dirname(path), exist_ok=True)
+            with open(path, "wb") as out:
+                out.write(data)
+            text += b"%s %d %s\n" % (hashlib.sha256(data).hexdigest().encode(), len(data), name)
+        with open(self.served(self.manifest), "wb") as out:
+            out.write(zlib.compress(text))
 
     def installed(self, name):
         path = os.path.join(self.game, name)
@@ -788,6 +808,98 @@ def case_names_beyond_ascii_install_under_their_own_names(h):
     expect_equal("game files after the change", game_files_under(h.game), set(files))
 
 
+# --- names the launcher cannot keep -----------------------------------------
+
+OWN_FILE = "unsafe name (the launcher's own file)"
+WINDOWS_CHARACTER = "unsafe name (character reserved by Windows)"
+DEVICE = "unsafe name (reserved device name)"
+TRAILING = "unsafe name (dot or blank at the end of a component)"
+TOO_LONG = "its line in the local manifest would be longer than 1023 characters"
+# 948 bytes, one more than a SHA-256 token and a ten-column size leave for
+# a line of 1023 characters, in components that every file system takes.
+OVERLONG = b"/".join(bytes([c]) * 200 for c in b"defg") + b"/" + b"h" * 144
+
+# (name, why it is refused everywhere, why Windows refuses it), in manifest
+# order; None where it is installed.
+KEPT_NAMES = [
+    (b"readme.txt", None, None),
+    (b"update_manifest.lst", OWN_FILE, OWN_FILE),
+    (b"Update_Exclude.lst", OWN_FILE, OWN_FILE),
+    (b"torvane_updater_lock.tmp", OWN_FILE, OWN_FILE),
+    (b"update_manifest.lst.release", OWN_FILE, OWN_FILE),
+    (b"TMP/update.tmp", OWN_FILE, OWN_FILE),
+    (b"tmp/other.dat", OWN_FILE, OWN_FILE),
+    (b"a\rb.txt", "unsafe name (carriage return)", "unsafe name (carriage return)"),
+    (OVERLONG, TOO_LONG, TOO_LONG),
+    (b"Data/a.txt", None, None),
+    (b"data/A.txt", "the same file on Windows as 'Data/a.txt'", "the same file on Windows as 'Data/a.txt'"),
+    ("COM\u00b9.txt".encode(), None, DEVICE),
+    ("lpt\u00b2".encode(), None, DEVICE),
+    ("COM\u00b3.log".encode(), None, DEVICE),
+    (b"com0", None, DEVICE),
+    (b"LPT0.dat", None, DEVICE),
+    (b"CONIN$", None, DEVICE),
+    (b"data/conout$.txt", None, DEVICE),
+    (b"a<b.txt", None, WINDOWS_CHARACTER),
+    (b"a>b.txt", None, WINDOWS_CHARACTER),
+    (b"pipe|.txt", None, WINDOWS_CHARACTER),
+    (b"star*.txt", None, WINDOWS_CHARACTER),
+    (b'say"hi".txt', None, WINDOWS_CHARACTER),
+    (b"tab\t.txt", None, "unsafe name (control character)"),
+    (b"dot.", None, TRAILING),
+    (b"blank /a.txt", None, TRAILING),
+    (b"more/b.txt", None, None),
+]
+
+
+def shown(name):
+    """A name as the launcher's line shows it: control characters escaped,
+    bytes as they are (the output is read as Latin-1)."""
+    return name.replace(b"\r", b"\\r").replace(b"\t", b"\\t").decode("latin-1")
+
+
+def case_names_the_launcher_cannot_keep_are_refused_each_with_its_line(h):
+    files = [(name, b"bytes of " + name) for name, _, _ in KEPT_NAMES]
+    h.serve_by_hand(files)
+    refusals = ""
+    installed = {CLIENT.encode(): None}
+    for (name, everywhere, windows), (_, data) in zip(KEPT_NAMES, files):
+        why = windows if h.under_wine else everywhere
+        if why is None:
+            installed[name] = data
+        else:
+            refusals += "Skipping file '%s' - %s.\n" % (shown(name), why)
+    count = len(installed)
+    result = h.run()
+    expect_equal("output", result.output,
+                 refusals + update_count(count) + count_line(count, count) + CLIENT_GREETING)
+    expect_equal("exit code", result.exit_code, h.client_exit_code())
+    for name, data in installed.items():
+        if data is not None:
+            expect_equal("installed %r" % name, h.installed(os.fsdecode(name)), data)
+    with open(os.path.join(h.game, "update_manifest.lst"), "rb") as source:
+        expect_true("the local manifest was replaced", source.read().startswith(MANIFEST_HEADER))
+    for own in ("update_exclude.lst", "update_manifest.lst.release", "tmp/other.dat"):
+        expect_true("%s was installed" % own, not os.path.exists(os.path.join(h.game, own)))
+    readme_requests = h.server.requests(h.root + "/readme.txt", 1)
+    again = h.run()
+    expect_equal("output of the next start", again.output, refusals + CLIENT_GREETING)
+    expect_equal("readme requests", h.server.requests(h.root + "/readme.txt"), readme_requests)
+
+
+def case_a_file_spelled_in_another_case_is_fetched_again_when_the_first_spelling_returns(h):
+    # One size, other bytes: only the record tells them apart.
+    first, second = b"release one bytes", b"release two bytes"
+    h.serve_by_hand([(b"data/a.txt", first)], serial=1)
+    h.run()
+    h.serve_by_hand([(b"Data/A.txt", second)], serial=2)
+    h.run()
+    h.serve_by_hand([(b"data/a.txt", first)], serial=3)
+    result = h.run()
+    expect_equal("output", result.output, update_count(1) + count_line(1, 1) + CLIENT_GREETING)
+    expect_equal("data/a.txt", h.installed("data/a.txt"), first)
+
+
 # Cases that drop to an unprivileged user; Wine keeps its prefix for the
 # user that made it, and Windows asks through its own consent dialog.
 POSIX_USER_CASES = {
@@ -819,6 +931,8 @@ CASES = [
     case_a_content_length_beside_chunked_coding_does_not_cut_a_signed_line,
     case_names_with_percent_hash_and_question_mark_are_installed_as_published,
     case_names_beyond_ascii_install_under_their_own_names,
+    case_names_the_launcher_cannot_keep_are_refused_each_with_its_line,
+    case_a_file_spelled_in_another_case_is_fetched_again_when_the_first_spelling_returns,
 ]
 
 

@@ -47,7 +47,7 @@ class colliding_keys {
   std::string for_slot(uint32_t slot, uint32_t mask = INITIAL_MASK) {
     for (;;) {
       std::string key = "key-" + std::to_string(next_++);
-      if ((qarn_string_hash(key.c_str()) & mask) == slot) {
+      if ((qarn_pointer_map_hash(key.c_str()) & mask) == slot) {
         return key;
       }
     }
@@ -68,7 +68,7 @@ class pointer_map_test : public diagnostic_capture_test {
     for (size_t i = 0; i < keys.size(); i++) {
       EXPECT_EQ(map.lookup(keys[i].c_str()), removed[i] ? nullptr : value(i))
           << "key " << i << " '" << keys[i] << "' home "
-          << (qarn_string_hash(keys[i].c_str()) & INITIAL_MASK);
+          << (qarn_pointer_map_hash(keys[i].c_str()) & INITIAL_MASK);
     }
   }
 

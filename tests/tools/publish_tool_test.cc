@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "tests/common/file_contents.h"
 #include "tests/common/scratch_directory.h"
@@ -73,6 +76,94 @@ TEST(publish_tool_test, a_refused_release_writes_no_manifest) {
   EXPECT_EQ(publish("'" + dir.path().string() + "'"), 1);
   EXPECT_FALSE(dir.exists("manifest.lst.z"));
   EXPECT_FALSE(dir.exists("manifest.lst.z.tmp"));
+}
+
+// Runs torvane-publish with |arguments|; returns its exit code and sets
+// |output| to what it wrote to stdout and stderr.
+int publish_with_output(const std::string &arguments, std::string *output) {
+  std::string command = std::string(PUBLISH_PATH) + " " + arguments + " 2>&1";
+  FILE *pipe = popen(command.c_str(), "r");
+  if (pipe == nullptr) {
+    return -1;
+  }
+  output->clear();
+  char buffer[4096];
+  size_t got;
+  while ((got = std::fread(buffer, 1, sizeof(buffer), pipe)) > 0) {
+    output->append(buffer, got);
+  }
+  int status = pclose(pipe);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// 948 bytes in components that the file system takes: one more than the
+// longest name whose line in the local manifest is read back whole.
+std::string name_of_948_bytes() {
+  std::string name = std::string(144, 'h');
+  for (char c : {'d', 'e', 'f', 'g'}) {
+    name = std::string(200, c) + "/" + name;
+  }
+  return name;
+}
+
+// Every name a launcher would refuse or could not keep on Windows is named,
+// one line each, and no manifest is written; names a request can carry
+// once encoded stay publishable.
+TEST(publish_tool_test, every_name_a_launcher_would_refuse_is_named_and_nothing_is_written) {
+  scratch_directory dir;
+  std::filesystem::create_directories(dir.file("tmp"));
+  std::filesystem::create_directories(dir.file("Data"));
+  std::filesystem::create_directories(dir.file("data"));
+  const std::vector<std::pair<std::string, std::string>> refused = {
+      {"update_manifest.lst", "the launcher keeps a file or folder of that name in every installation"},
+      {"Update_Exclude.lst", "the launcher keeps a file or folder of that name in every installation"},
+      {"torvane_updater_lock.tmp", "the launcher keeps a file or folder of that name in every installation"},
+      {"tmp/evil.dat", "the launcher keeps a file or folder of that name in every installation"},
+      {"a\rb.txt", "its name holds a carriage return"},
+      {name_of_948_bytes(), "its line in the local manifest would be longer than 1023 characters"},
+      {"COM\xC2\xB9", "unsafe name (reserved device name)"},
+      {"lpt0.txt", "unsafe name (reserved device name)"},
+      {"CONOUT$", "unsafe name (reserved device name)"},
+      {"what?.txt", "unsafe name (character reserved by Windows)"},
+      {"a|b.txt", "unsafe name (character reserved by Windows)"},
+      {"a\x01.txt", "unsafe name (control character)"},
+      {"trailing.", "unsafe name (dot or blank at the end of a component)"},
+      {"Data/a.txt", "the same file on Windows as 'data/a.txt'"},
+      {"data/a.txt", "the same file on Windows as 'Data/a.txt'"},
+  };
+  for (const auto &file : refused) {
+    std::filesystem::create_directories(std::filesystem::path(dir.file(file.first)).parent_path());
+    dir.write_file(file.first, "x");
+  }
+  dir.write_file("100%.txt", "kept");
+  dir.write_file("a#b.txt", "kept");
+  std::string output;
+  EXPECT_EQ(publish_with_output("'" + dir.path().string() + "'", &output), 1);
+  EXPECT_FALSE(dir.exists("manifest.lst.z"));
+  EXPECT_FALSE(dir.exists("manifest.lst.z.tmp"));
+  for (auto file : refused) {
+    std::string shown = file.first;
+    for (auto escape : {std::make_pair(std::string("\r"), std::string("\\r")),
+                        std::make_pair(std::string("\x01"), std::string("\\x01"))}) {
+      size_t at = shown.find(escape.first);
+      if (at != std::string::npos) {
+        shown.replace(at, escape.first.size(), escape.second);
+      }
+    }
+    std::string line = "torvane-publish: cannot publish '" + shown + "': " + file.second + "\n";
+    EXPECT_NE(output.find(line), std::string::npos) << line << output;
+  }
+  EXPECT_EQ(output.find("100%.txt"), std::string::npos) << output;
+  EXPECT_EQ(output.find("a#b.txt"), std::string::npos) << output;
+  EXPECT_NE(output.find("release refused, no manifest written"), std::string::npos) << output;
+  // Without them, the names with "%" and "#" are published.
+  for (const auto &file : refused) {
+    std::filesystem::remove(dir.file(file.first));
+  }
+  ASSERT_EQ(publish("'" + dir.path().string() + "'"), 0);
+  std::string text = inflate_all(read_file(dir.file("manifest.lst.z")));
+  EXPECT_NE(text.find(" 100%.txt\n"), std::string::npos) << text;
+  EXPECT_NE(text.find(" a#b.txt\n"), std::string::npos) << text;
 }
 
 TEST(publish_tool_test, bad_usage_exits_with_2) {

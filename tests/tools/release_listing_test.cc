@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "tests/common/file_contents.h"
@@ -68,26 +69,101 @@ struct name_case {
   const char *problem;  // "" when the launcher can install it
 };
 
+const char LAUNCHER_FILE[] = "the launcher keeps a file or folder of that name in every installation";
+const char WINDOWS_CHARACTER[] = "unsafe name (character reserved by Windows)";
+const char DEVICE[] = "unsafe name (reserved device name)";
+const char TOO_LONG[] = "its line in the local manifest would be longer than 1023 characters";
+
 TEST(release_listing_test, finds_what_the_launcher_would_refuse) {
   const name_case cases[] = {
       {"data/level 1.map", 10, ""},
       {"big.dat", 2147483647u, ""},
+      {"100%.txt", 1, ""},
+      {"a#b.txt", 1, ""},
+      {"caf\xC3\xA9.txt", 1, ""},
+      {"data/tmp/a", 1, ""},
       {"bigger.dat", 2147483648u, "larger than 2147483647 bytes"},
       {"a\nb", 1, "its name holds a line feed"},
       {"a\rb", 1, "its name holds a carriage return"},
       {" lead", 1, "its name starts with a blank"},
       {"\tlead", 1, "its name starts with a blank"},
       {"../up", 1, "unsafe name ('..' path component)"},
+      {"./here", 1, "unsafe name ('.' path component)"},
       {"c:drive", 1, "unsafe name (drive or stream colon)"},
-      {"dir/con.txt", 1, "unsafe name (reserved device name)"},
-      {"update_manifest.lst", 1, "the launcher keeps a file of that name in every installation"},
-      {"torvane_updater_lock.tmp", 1, "the launcher keeps a file of that name in every installation"},
-      {"tmp/update.tmp", 1, "the launcher keeps a file of that name in every installation"},
+      {"dir/con.txt", 1, DEVICE},
+      {"COM0", 1, DEVICE},
+      {"lpt0.log", 1, DEVICE},
+      {"COM\xC2\xB9", 1, DEVICE},
+      {"com\xC2\xB2.txt", 1, DEVICE},
+      {"COM\xC2\xB3", 1, DEVICE},
+      {"LPT\xC2\xB9", 1, DEVICE},
+      {"LPT\xC2\xB2.dat", 1, DEVICE},
+      {"lpt\xC2\xB3", 1, DEVICE},
+      {"CONIN$", 1, DEVICE},
+      {"conout$.txt", 1, DEVICE},
+      {"a<b", 1, WINDOWS_CHARACTER},
+      {"a>b", 1, WINDOWS_CHARACTER},
+      {"a\"b", 1, WINDOWS_CHARACTER},
+      {"a|b", 1, WINDOWS_CHARACTER},
+      {"what?.txt", 1, WINDOWS_CHARACTER},
+      {"a*b", 1, WINDOWS_CHARACTER},
+      {"a\x01" "b", 1, "unsafe name (control character)"},
+      {"a\x1f", 1, "unsafe name (control character)"},
+      {"\xff.txt", 1, "unsafe name (not UTF-8)"},
+      {"name.", 1, "unsafe name (dot or blank at the end of a component)"},
+      {"dir /name", 1, "unsafe name (dot or blank at the end of a component)"},
+      {"update_manifest.lst", 1, LAUNCHER_FILE},
+      {"Update_Manifest.LST", 1, LAUNCHER_FILE},
+      {"update_manifest.lst.release", 1, LAUNCHER_FILE},
+      {"update_manifest.lst.tmp", 1, LAUNCHER_FILE},
+      {"update_exclude.lst", 1, LAUNCHER_FILE},
+      {"torvane_updater_lock.tmp", 1, LAUNCHER_FILE},
+      {"tmp", 1, LAUNCHER_FILE},
+      {"tmp/update.tmp", 1, LAUNCHER_FILE},
+      {"TMP/other.dat", 1, LAUNCHER_FILE},
+      {"update_exclude.lst/a", 1, LAUNCHER_FILE},
   };
   for (const name_case &c : cases) {
     EXPECT_EQ(release_name_problem(c.name, c.size), c.problem) << c.name;
   }
   EXPECT_EQ(release_name_problem(std::string("a\0b", 3), 1), "its name holds a NUL character");
+}
+
+// A SHA-256 token and a ten-column size leave 947 bytes for the name.
+TEST(release_listing_test, refuses_a_name_whose_local_manifest_line_would_be_cut) {
+  EXPECT_EQ(release_name_problem(std::string(947, 'n'), 2147483647u), "");
+  EXPECT_EQ(release_name_problem(std::string(948, 'n'), 1), TOO_LONG);
+  EXPECT_EQ(release_name_problem(std::string(100, 'd') + "/" + std::string(900, 'n'), 1), TOO_LONG);
+}
+
+TEST(release_listing_test, names_every_file_whose_name_is_another_one_on_windows) {
+  scratch_directory dir;
+  std::filesystem::create_directories(dir.file("Data"));
+  std::filesystem::create_directories(dir.file("data"));
+  dir.write_file("Data/a.txt", "1");
+  dir.write_file("data/a.txt", "2");
+  if (std::filesystem::equivalent(dir.file("Data/a.txt"), dir.file("data/a.txt"))) {
+    GTEST_SKIP() << "this file system holds one file for names that differ in case";
+  }
+  dir.write_file("data/A.TXT", "3");
+  dir.write_file("data/b.txt", "4");
+  dir.write_file("\xC3\x89t\xC3\xA9", "5");
+  dir.write_file("\xC3\xA9t\xC3\xA9", "6");
+  dir.write_file("readme.txt", "7");
+  release_listing listing = list_release(dir.path().string(), {});
+  EXPECT_EQ(listing.error, "");
+  EXPECT_EQ(names_of(listing), (std::vector<std::string>{"data/b.txt", "readme.txt"}));
+  std::vector<std::pair<std::string, std::string>> problems;
+  for (const release_problem &problem : listing.problems) {
+    problems.emplace_back(problem.name, problem.reason);
+  }
+  EXPECT_EQ(problems, (std::vector<std::pair<std::string, std::string>>{
+                          {"Data/a.txt", "the same file on Windows as 'data/A.TXT'"},
+                          {"data/A.TXT", "the same file on Windows as 'Data/a.txt'"},
+                          {"data/a.txt", "the same file on Windows as 'Data/a.txt'"},
+                          {"\xC3\x89t\xC3\xA9", "the same file on Windows as '\xC3\xA9t\xC3\xA9'"},
+                          {"\xC3\xA9t\xC3\xA9", "the same file on Windows as '\xC3\x89t\xC3\xA9'"},
+                      }));
 }
 
 TEST(compressed_writer_test, the_manifest_appears_only_when_finished) {

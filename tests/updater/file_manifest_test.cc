@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -316,6 +317,69 @@ TEST_F(file_manifest_test, forget_entries_drops_every_line_of_each_planned_name)
   ovu_manifest_entry added = remote_entry("new", HASH_B, 7);
   ASSERT_EQ(manifest.set_entry(&added), 1);
   EXPECT_EQ(entries_of(manifest), (std::vector<listed>{{"new", HASH_B, 7}, {"keep", HASH_A, 1}}));
+}
+
+TEST_F(file_manifest_test, forget_entries_drops_every_spelling_of_a_planned_file) {
+  std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 1 data/a\n" + HASH_A + " 2 DATA\\A\n" +
+                                                 HASH_A + " 3 \xC3\xA9t\xC3\xA9\n" + HASH_A + " 4 data/b\n");
+  ovu_file_manifest manifest;
+  ASSERT_EQ(manifest.load_file(path.c_str()), 4);
+  ovu_manifest_entry planned[] = {remote_entry("Data/a", HASH_B, 9), remote_entry("\xC3\x89T\xC3\x89", HASH_B, 9)};
+  qarn_growable_array plan;
+  plan.init(sizeof(ovu_manifest_entry *));
+  for (ovu_manifest_entry &entry : planned) {
+    ovu_manifest_entry *pointer = &entry;
+    ASSERT_EQ(plan.append(&pointer), 1);
+  }
+  EXPECT_EQ(manifest.forget_entries(plan), 3);
+  plan.release();
+  EXPECT_EQ(entries_of(manifest), (std::vector<listed>{{"data/b", HASH_A, 4}}));
+}
+
+TEST_F(file_manifest_test, forget_case_collisions_drops_every_spelling_of_a_file_recorded_twice) {
+  std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 1 Data/a\n" + HASH_A + " 2 keep\n" + HASH_B +
+                                                 " 3 data/a\n" + HASH_A + " 4 twice\n" + HASH_A + " 4 twice\n" +
+                                                 HASH_B + " 5 DATA/A\n" + HASH_A + " 6 last\n" + HASH_A +
+                                                 " 7 Data/a\n");
+  ovu_file_manifest manifest;
+  start_capture();
+  ASSERT_EQ(manifest.load_file(path.c_str()), 8);
+  stop_capture();
+  EXPECT_EQ(manifest.forget_case_collisions(), 4);
+  EXPECT_EQ(entries_of(manifest), (std::vector<listed>{{"keep", HASH_A, 2},
+                                                       {"twice", HASH_A, 4},
+                                                       {"twice", HASH_A, 4},
+                                                       {"last", HASH_A, 6}}));
+  EXPECT_EQ(manifest.find("data/a"), nullptr);
+  EXPECT_EQ(manifest.find("Data/a"), nullptr);
+  EXPECT_EQ(manifest.forget_case_collisions(), 0);
+}
+
+// The line length that the updater checks before it records a file is the
+// length of the line that save_file writes, and load_file reads back a
+// line of the longest such length whole.
+TEST_F(file_manifest_test, an_entry_line_of_the_longest_length_reads_back_whole) {
+  const int32_t sizes[] = {0, 7, 999999999, 2147483647, -1, -999999999, -2147483647 - 1};
+  for (int32_t size : sizes) {
+    size_t fixed = ovu_local_manifest_line_length(std::strlen(HASH_A), size, 0);
+    for (size_t extra : {size_t{0}, size_t{1}}) {
+      std::string name(OVU_LOCAL_MANIFEST_LINE_MAX - fixed + extra, 'n');
+      ovu_file_manifest written;
+      ovu_manifest_entry entry = remote_entry(name.c_str(), HASH_A, size);
+      ASSERT_EQ(written.set_entry(&entry), 1);
+      std::string path = dir.file("long.lst");
+      ASSERT_EQ(written.save_file(path.c_str()), 1);
+      std::string text = read_file(path);
+      EXPECT_EQ(text.size() - std::strlen(HEADER) - 1,
+                ovu_local_manifest_line_length(std::strlen(HASH_A), size, name.size()))
+          << size;
+      ovu_file_manifest loaded;
+      start_capture();
+      ASSERT_EQ(loaded.load_file(path.c_str()), 1);
+      stop_capture();
+      EXPECT_EQ(loaded.find(name.c_str()) != nullptr, extra == 0) << size << " " << extra;
+    }
+  }
 }
 
 TEST_F(file_manifest_test, clear_empties_the_list_and_the_index) {
