@@ -30,7 +30,8 @@ struct release_listing {
 
 // list_release walks |directory| and returns its files, leaving out the
 // names in |skipped| (relative names, such as the manifest itself). Links
-// to files count as files; links to directories are not followed.
+// to files count as files; links to directories are not followed. A link,
+// of either kind, that leads outside |directory| is a problem.
 release_listing list_release(const std::string &directory, const std::vector<std::string> &skipped);
 
 // release_name_problem returns why the launcher could not install a file

@@ -6,11 +6,13 @@
 
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "tests/common/file_contents.h"
 #include "tests/common/scratch_directory.h"
 #include "tools/compressed_writer.h"
+#include "tools/file_digest.h"
 
 namespace {
 
@@ -71,6 +73,78 @@ TEST(release_listing_test, finds_what_the_launcher_would_refuse) {
     EXPECT_EQ(release_name_problem(c.name, c.size), c.problem) << c.name;
   }
   EXPECT_EQ(release_name_problem(std::string("a\0b", 3), 1), "its name holds a NUL character");
+}
+
+// A link in the release directory, and whether the release may keep it.
+struct link_case {
+  const char *name;    // the link, in the release directory
+  const char *target;  // what it holds; "@" stands for the release's real path
+  bool refused;
+};
+
+std::string with_release_path(const std::string &target, const std::string &release) {
+  return target[0] == '@' ? release + target.substr(1) : target;
+}
+
+TEST(release_listing_test, refuses_each_link_that_leads_outside_the_release) {
+  const link_case cases[] = {
+      {"notes.txt", "../release.key", true},
+      {"sub/deep.txt", "../../release.key", true},
+      {"absolute.txt", "@/../release.key", true},
+      {"elsewhere", "..", true},
+      {"nowhere.txt", "../missing.txt", true},
+      {"through_a_link.txt", "notes.txt", true},
+      {"inside.txt", "data/real.txt", false},
+      {"sub/up_and_in.txt", "../data/real.txt", false},
+      {"absolute_inside.txt", "@/data/real.txt", false},
+      {"data_again", "data", false},
+      {"dangling_inside.txt", "data/missing.txt", false},
+  };
+  scratch_directory base;
+  std::filesystem::create_directories(base.file("release/data"));
+  std::filesystem::create_directories(base.file("release/sub"));
+  base.write_file("release.key", "the signing key");
+  base.write_file("release/data/real.txt", "real");
+  const std::string release = std::filesystem::canonical(base.file("release")).string();
+  for (const link_case &c : cases) {
+    std::error_code error;
+    std::filesystem::create_symlink(with_release_path(c.target, release), base.file("release/" + std::string(c.name)),
+                                    error);
+    if (error) {
+      GTEST_SKIP() << "no links here: " << error.message();
+    }
+  }
+  release_listing listing = list_release(base.file("release"), {});
+  EXPECT_EQ(listing.error, "");
+  for (const link_case &c : cases) {
+    bool refused = false;
+    for (const release_problem &problem : listing.problems) {
+      if (problem.name == c.name) {
+        refused = true;
+        EXPECT_EQ(problem.reason, "it is a link that leads outside the release directory");
+      }
+    }
+    EXPECT_EQ(refused, c.refused) << c.name << " -> " << c.target;
+  }
+  EXPECT_EQ(listing.problems.size(), 6u);
+  // Links to files inside count as files; links to directories are not
+  // followed, and a link that leads nowhere lists nothing.
+  EXPECT_EQ(names_of(listing), (std::vector<std::string>{"absolute_inside.txt", "data/real.txt", "inside.txt",
+                                                         "sub/up_and_in.txt"}));
+}
+
+TEST(release_listing_test, a_skipped_name_is_not_judged_even_as_a_link) {
+  scratch_directory base;
+  std::filesystem::create_directories(base.file("release"));
+  base.write_file("victim", "victim's bytes");
+  std::error_code error;
+  std::filesystem::create_symlink("../victim", base.file("release/manifest.lst.z.tmp"), error);
+  if (error) {
+    GTEST_SKIP() << "no links here: " << error.message();
+  }
+  release_listing listing = list_release(base.file("release"), {"manifest.lst.z.tmp"});
+  EXPECT_TRUE(listing.problems.empty());
+  EXPECT_TRUE(listing.files.empty());
 }
 
 TEST(compressed_writer_test, the_manifest_appears_only_when_finished) {
