@@ -170,4 +170,26 @@ TEST(compressed_writer_test, the_manifest_appears_only_when_finished) {
   EXPECT_FALSE(dir.exists("manifest.lst.z.tmp"));
 }
 
+TEST(compressed_writer_test, its_digest_is_that_of_the_bytes_it_put_in_place) {
+  scratch_directory dir;
+  std::string path = dir.file("manifest.lst.z");
+  std::string why;
+  compressed_writer writer;
+  ASSERT_TRUE(writer.open(path, compression_format::zlib, &why)) << why;
+  // Hex digits of a simple random sequence: about half compressed away.
+  std::string text;
+  uint64_t state = 1;
+  for (int i = 0; i < 20000; i++) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    text += hex_of(reinterpret_cast<const unsigned char *>(&state), sizeof(state)) + "\n";
+  }
+  ASSERT_TRUE(writer.write(text.data(), text.size(), &why)) << why;
+  ASSERT_TRUE(writer.finish(&why)) << why;
+  unsigned char on_disk[QARN_SHA256_DIGEST_LEN];
+  uint64_t size = 0;
+  ASSERT_TRUE(sha256_of_file(path, on_disk, &size, &why)) << why;
+  EXPECT_GT(size, 64u * 1024u) << "the file should take more than one output block";
+  EXPECT_EQ(hex_of(writer.written_digest(), QARN_SHA256_DIGEST_LEN), hex_of(on_disk, QARN_SHA256_DIGEST_LEN));
+}
+
 }  // namespace
