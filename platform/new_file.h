@@ -5,6 +5,11 @@
 
 #include <cstdio>
 
+// platform_unlink_file removes the file or link |path| (UTF-8): a link
+// itself, never what it leads to; never a directory. Returns 0, or -1 with
+// errno set (ENOENT when nothing has the name).
+int platform_unlink_file(const char *path);
+
 // platform_create_new_file creates the file |path| (UTF-8) and opens it for
 // writing in binary mode, with the permissions any new file gets there. It
 // fails when anything of that name exists, a link included, even one that

@@ -24,10 +24,10 @@ FILE *qarn_atomic_file::open(const char *path) {
   if (path == nullptr || temporary_.is_full()) {
     return nullptr;
   }
-  // Whatever holds the name is removed, a link itself rather than what it
-  // leads to; should the name be taken again before the creation, the
-  // creation fails.
-  qarn_remove(temporary_.text());
+  // A file or link that holds the name is removed, a link itself rather
+  // than what it leads to; a directory is not, and then the creation fails,
+  // as it does should the name be taken again in between.
+  platform_unlink_file(temporary_.text());
   file_ = platform_create_new_file(temporary_.text());
   if (file_ == nullptr) {
     return nullptr;

@@ -24,10 +24,11 @@ class qarn_atomic_file {
   qarn_atomic_file &operator=(const qarn_atomic_file &) = delete;
 
   // open starts writing the file that is to replace |path|. A temporary
-  // file left by an earlier writer (or anything else of that name) is
-  // removed, and the temporary file created new (platform_create_new_file).
-  // Returns the stream to write to (owned by this object, valid until
-  // commit or abandon), or null when it cannot be created.
+  // file left by an earlier writer, or a link of that name, is removed,
+  // and the temporary file created new (platform_create_new_file). Returns
+  // the stream to write to (owned by this object, valid until commit or
+  // abandon), or null when it cannot be created (a directory holds the
+  // temporary name, say).
   FILE *open(const char *path);
   // commit flushes the stream to the disk, closes it and renames it over
   // the path given to open. Returns 1; or 0 when any step failed (a write

@@ -14,6 +14,8 @@ constexpr mode_t NEW_FILE_MODE = S_IRUSR | S_IWUSR | S_IRGRP | S_IWGRP | S_IROTH
 
 }  // namespace
 
+int platform_unlink_file(const char *path) { return unlink(path) == 0 ? 0 : -1; }
+
 FILE *platform_create_new_file(const char *path) {
   int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, NEW_FILE_MODE);
   if (fd < 0) {

@@ -59,6 +59,24 @@ int errno_of(DWORD error) {
 
 }  // namespace
 
+// DeleteFileW removes a file, or a link to a file itself; it refuses a
+// directory.
+int platform_unlink_file(const char *path) {
+  wchar_t *wide_path = path != nullptr ? wide_copy_of(path) : nullptr;
+  if (wide_path == nullptr) {
+    if (path == nullptr) {
+      errno = EINVAL;
+    }
+    return -1;
+  }
+  BOOL removed = DeleteFileW(wide_path);
+  if (!removed) {
+    errno = errno_of(GetLastError());
+  }
+  std::free(wide_path);
+  return removed ? 0 : -1;
+}
+
 FILE *platform_create_new_file(const char *path) {
   if (path == nullptr) {
     errno = EINVAL;

@@ -74,6 +74,28 @@ TEST(new_file_test, fails_on_a_taken_name_and_leaves_everything_as_it_was) {
   }
 }
 
+TEST(new_file_test, unlinking_removes_a_file_or_a_link_itself_and_never_a_directory) {
+  scratch_directory dir;
+  const std::string file = dir.write_file("file", "bytes");
+  EXPECT_EQ(platform_unlink_file(file.c_str()), 0);
+  EXPECT_FALSE(dir.exists("file"));
+  errno = 0;
+  EXPECT_EQ(platform_unlink_file(file.c_str()), -1);
+  EXPECT_EQ(errno, ENOENT);
+  fs::create_directory(dir.file("directory"));
+  EXPECT_EQ(platform_unlink_file(dir.file("directory").c_str()), -1);
+  EXPECT_TRUE(fs::is_directory(dir.file("directory")));
+  const std::string target = dir.write_file("target", "target's bytes");
+  std::error_code error;
+  fs::create_symlink(target, dir.file("link"), error);
+  if (error) {
+    GTEST_SKIP() << "no links here: " << error.message();
+  }
+  EXPECT_EQ(platform_unlink_file(dir.file("link").c_str()), 0);
+  EXPECT_FALSE(fs::is_symlink(fs::symlink_status(dir.file("link"))));
+  EXPECT_EQ(read_file(target), "target's bytes");
+}
+
 TEST(new_file_test, a_missing_directory_fails) {
   scratch_directory dir;
   errno = 0;
