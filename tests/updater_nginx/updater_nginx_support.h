@@ -75,6 +75,9 @@ struct update_settings {
   bool verbose = false;
   std::string exclude;  // contents of an exclude file; none when empty
   std::string destination;  // default: the installation
+  // Each message also goes to standard error as it comes: a death test's
+  // recorded messages die with it.
+  bool print_messages = false;
 };
 
 // run_update runs one ovu_updater against the server's |root| into
