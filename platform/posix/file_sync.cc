@@ -1,5 +1,6 @@
-// syncfs on Linux. It reports a write-back error of the file system that no
-// one has seen yet, even one that happened before the directory was opened.
+// syncfs on Linux. Since Linux 5.8 it also reports a write-back error of
+// the file system that no one has seen yet, one from before the directory
+// was opened included.
 #include "platform/file_sync.h"
 
 #include <fcntl.h>
