@@ -3,6 +3,8 @@
 #include <cstdlib>
 
 #include "platform/file_system.h"
+#include "platform/new_file.h"
+#include "support/disk_flush.h"
 #include "support/file_system.h"
 
 namespace {
@@ -22,7 +24,11 @@ FILE *qarn_atomic_file::open(const char *path) {
   if (path == nullptr || temporary_.is_full()) {
     return nullptr;
   }
-  file_ = qarn_fopen(temporary_.text(), "wb");
+  // A file or link that holds the name is removed, a link itself rather
+  // than what it leads to; a directory is not, and then the creation fails,
+  // as it does should the name be taken again in between.
+  platform_unlink_file(temporary_.text());
+  file_ = platform_create_new_file(temporary_.text());
   if (file_ == nullptr) {
     return nullptr;
   }
@@ -37,7 +43,7 @@ int qarn_atomic_file::commit() {
   if (file_ == nullptr) {
     return 0;
   }
-  bool written = std::ferror(file_) == 0 && platform_flush_file_to_disk(file_) == 0;
+  bool written = std::ferror(file_) == 0 && qarn_flush_to_disk(file_) == 0;
   bool closed = qarn_fclose(file_) == 0;
   file_ = nullptr;
   std::free(buffer_);

@@ -2,6 +2,9 @@
 // complete. It is written as the name plus ".tmp" beside it, flushed to the
 // disk and then renamed over the name in one step, so a crash, a power loss
 // or a full disk leaves either the old file or the new one, never a part.
+// The temporary file is always made new, never opened through a link that
+// someone planted under its name: such a link would make the writer write
+// over the file the link leads to, and then put the link in place.
 #ifndef TORVANE_SUPPORT_ATOMIC_FILE_H
 #define TORVANE_SUPPORT_ATOMIC_FILE_H
 
@@ -20,9 +23,12 @@ class qarn_atomic_file {
   qarn_atomic_file(const qarn_atomic_file &) = delete;
   qarn_atomic_file &operator=(const qarn_atomic_file &) = delete;
 
-  // open starts writing the file that is to replace |path|. Returns the
-  // stream to write to (owned by this object, valid until commit or
-  // abandon), or null when it cannot be created.
+  // open starts writing the file that is to replace |path|. A temporary
+  // file left by an earlier writer, or a link of that name, is removed,
+  // and the temporary file created new (platform_create_new_file). Returns
+  // the stream to write to (owned by this object, valid until commit or
+  // abandon), or null when it cannot be created (a directory holds the
+  // temporary name, say).
   FILE *open(const char *path);
   // commit flushes the stream to the disk, closes it and renames it over
   // the path given to open. Returns 1; or 0 when any step failed (a write

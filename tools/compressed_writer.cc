@@ -32,6 +32,7 @@ bool compressed_writer::open(const std::string &path, compression_format format,
     *why = "cannot create " + path + QARN_ATOMIC_FILE_SUFFIX + ": " + std::strerror(errno);
     return false;
   }
+  qarn_sha256_init(&written_);
   std::memset(&stream_, 0, sizeof(stream_));
   int bits = format == compression_format::gzip ? GZIP_WINDOW_BITS : ZLIB_WINDOW_BITS;
   if (deflateInit2(&stream_, Z_BEST_COMPRESSION, Z_DEFLATED, bits, MEMORY_LEVEL, Z_DEFAULT_STRATEGY) != Z_OK) {
@@ -59,6 +60,7 @@ bool compressed_writer::deflate_and_write(int flush, std::string *why) {
       *why = "cannot write " + path_ + QARN_ATOMIC_FILE_SUFFIX + ": " + std::strerror(errno);
       return false;
     }
+    qarn_sha256_update(&written_, output, produced);
   } while (stream_.avail_out == 0 || (flush == Z_FINISH && code != Z_STREAM_END));
   return true;
 }
@@ -91,5 +93,6 @@ bool compressed_writer::finish(std::string *why) {
     *why = "cannot write " + path_ + " to the disk";
     return false;
   }
+  qarn_sha256_final(&written_, written_digest_);
   return true;
 }

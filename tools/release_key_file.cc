@@ -111,14 +111,8 @@ bool read_release_key(const std::string &path, release_key_pair *pair, std::stri
   return true;
 }
 
-bool sign_file(const std::string &path, const release_key_pair &pair, std::string *why) {
-  unsigned char digest[QARN_SHA256_DIGEST_LEN];
-  uint64_t size = 0;
-  std::string reason;
-  if (!sha256_of_file(path, digest, &size, &reason)) {
-    *why = path + ": " + reason;
-    return false;
-  }
+bool sign_manifest(const std::string &path, const unsigned char digest[QARN_SHA256_DIGEST_LEN],
+                   const release_key_pair &pair, std::string *why) {
   unsigned char signature[OVU_SIGNATURE_LEN];
   if (!platform_p256_sign_digest(pair.private_key, pair.public_key, digest, signature)) {
     *why = "the key pair cannot sign (is the key file damaged?)";

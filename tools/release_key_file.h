@@ -13,6 +13,7 @@
 #include <string>
 
 #include "platform/signature.h"
+#include "support/sha256.h"
 
 struct release_key_pair {
   unsigned char private_key[PLATFORM_P256_PRIVATE_KEY_LEN];
@@ -29,9 +30,12 @@ bool make_release_key(const std::string &path, std::string *public_hex, std::str
 // false with the reason in |*why|.
 bool read_release_key(const std::string &path, release_key_pair *pair, std::string *why);
 
-// sign_file signs the SHA-256 of every byte of the file |path| with |pair|
-// and writes the signature file |path| + ".sig" in one step. Returns true,
+// sign_manifest signs |digest|, the SHA-256 of the manifest |path| as it
+// was written, with |pair| and writes the signature file |path| + ".sig" in
+// one step. The file is never read back: whoever could replace it after it
+// was written would otherwise have their own manifest signed. Returns true,
 // or false with the reason in |*why|.
-bool sign_file(const std::string &path, const release_key_pair &pair, std::string *why);
+bool sign_manifest(const std::string &path, const unsigned char digest[QARN_SHA256_DIGEST_LEN],
+                   const release_key_pair &pair, std::string *why);
 
 #endif

@@ -77,6 +77,38 @@ void move_case_collisions(release_listing &listing) {
   listing.files.swap(kept);
 }
 
+// Whether |path| is |directory| or lies under it; both are real paths, with
+// every link resolved.
+bool lies_within(const fs::path &path, const fs::path &directory) {
+  auto component = path.begin();
+  for (const fs::path &part : directory) {
+    if (component == path.end() || *component != part) {
+      return false;
+    }
+    ++component;
+  }
+  return true;
+}
+
+// A link is published as what it leads to: one that leads outside the
+// release would publish a file that is no part of it, such as the signing
+// key kept beside the release directory. Where it leads is judged on real
+// paths (as realpath gives them), also for a link whose target is missing.
+std::string link_problem(const fs::path &link, const fs::path &real_root) {
+  std::error_code error;
+  fs::path target = fs::read_symlink(link, error);
+  if (!error) {
+    target = fs::weakly_canonical(link.parent_path() / target, error);
+  }
+  if (error) {
+    return "it is a link that cannot be followed: " + error.message();
+  }
+  if (!lies_within(target, real_root)) {
+    return "it is a link that leads outside the release directory";
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string release_name_problem(const std::string &name, uint64_t size) {
@@ -109,14 +141,25 @@ release_listing list_release(const std::string &directory, const std::vector<std
   // The directory's name is UTF-8, as every name of the system is; a plain
   // fs::path would not read it as UTF-8 on Windows.
   const fs::path root = fs::u8path(directory);
-  fs::recursive_directory_iterator it(root, error);
+  const fs::path real_root = fs::canonical(root, error);
+  fs::recursive_directory_iterator it;
+  if (!error) {
+    it = fs::recursive_directory_iterator(root, error);
+  }
   for (; !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    std::error_code status_error;
-    if (!it->is_regular_file(status_error)) {
-      continue;
-    }
     std::string name = it->path().lexically_relative(root).generic_string();
     if (is_skipped(name, skipped)) {
+      continue;
+    }
+    std::error_code status_error;
+    if (it->is_symlink(status_error)) {
+      std::string problem = link_problem(it->path(), real_root);
+      if (!problem.empty()) {
+        listing.problems.push_back({name, problem});
+        continue;
+      }
+    }
+    if (!it->is_regular_file(status_error)) {
       continue;
     }
     release_file file;

@@ -30,8 +30,9 @@ struct release_listing {
 
 // list_release walks |directory| and returns its files, leaving out the
 // names in |skipped| (relative names, such as the manifest itself). Links
-// to files count as files; links to directories are not followed. Files
-// whose names are one file on Windows are problems, every one of them.
+// to files count as files; links to directories are not followed. A link,
+// of either kind, that leads outside |directory| is a problem. Files whose
+// names are one file on Windows are problems, every one of them.
 release_listing list_release(const std::string &directory, const std::vector<std::string> &skipped);
 
 // release_name_problem returns why the launcher could not install a file

@@ -15,8 +15,8 @@
 // longer valid.
 //
 // With --sign KEYFILE it also writes NAME.sig, the ECDSA P-256 signature of
-// the manifest file's exact bytes, which a launcher built with the key's
-// public half requires. --make-key KEYFILE makes such a key pair.
+// the manifest file's exact bytes as they were written (never read back),
+// which a launcher built with the key's public half requires. --make-key KEYFILE makes such a key pair.
 //
 // Usage: torvane-publish [--manifest NAME] [--gzip] [--serial N] [--expires DAYS]
 //                        [--sign KEYFILE] DIR
@@ -235,7 +235,7 @@ int publish(const publish_options &options) {
     return EXIT_REFUSED;
   }
   if (!options.signing_key.empty()) {
-    bool signed_ok = sign_file(manifest_path, key, &why);
+    bool signed_ok = sign_manifest(manifest_path, writer.written_digest(), key, &why);
     qarn_wipe_bytes(&key, sizeof(key));
     if (!signed_ok) {
       std::fprintf(stderr, "torvane-publish: %s; the manifest is written but not signed\n", why.c_str());

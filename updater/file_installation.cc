@@ -4,9 +4,10 @@
 //
 // Crash safety rests on the order of these steps: the old version is
 // removed only after its replacement arrived whole, a file is recorded only
-// once it is in place, and the manifest is replaced in one step. A process
-// ended at any moment leaves files that the next run either keeps (recorded
-// with the published size and hash) or downloads again.
+// once it is in place and its bytes are on the disk, and the manifest is
+// replaced in one step. A process ended, or a machine stopped, at any
+// moment leaves files that the next run either keeps (recorded with the
+// published size and hash) or downloads again.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,6 +17,7 @@
 #include "http/verified_body.h"
 #include "support/bounded_string.h"
 #include "support/clock.h"
+#include "support/disk_flush.h"
 #include "support/file_system.h"
 #include "support/hex_text.h"
 #include "support/process_control.h"
@@ -32,6 +34,34 @@ void append_target_path(qarn_bounded_string_base &target, const char *destinatio
     target.append(destination_path).append("/");
   }
   target.append(name);
+}
+
+// The directory of the file |path|: "." for a bare name.
+void append_directory_of(qarn_bounded_string_base &directory, const char *path) {
+  const char *last_separator = nullptr;
+  for (const char *c = path; *c != '\0'; c++) {
+    if (*c == '/' || *c == '\\') {
+      last_separator = c;
+    }
+  }
+  if (last_separator == nullptr) {
+    directory.append(".");
+  } else if (last_separator == path) {
+    directory.append("/");
+  } else {
+    directory.append_bytes(path, static_cast<int32_t>(last_separator - path));
+  }
+}
+
+// Flushes the files put in place through |temporary_file_name| (null when
+// none was). Returns 1 when their bytes are on the disk, else 0.
+int flush_installed_files(const char *temporary_file_name) {
+  if (temporary_file_name == nullptr) {
+    return 1;
+  }
+  qarn_bounded_string directory;
+  append_directory_of(directory, temporary_file_name);
+  return !directory.is_full() && qarn_flush_new_files(directory.text()) == 0 ? 1 : 0;
 }
 
 void append_request_path(qarn_bounded_string_base &request, const char *root_path, const char *name) {
@@ -122,11 +152,16 @@ void ovu_updater::install_one(const char *host, const char *root_path, const ovu
   }
 }
 
-// Replaces the old version at |target| by the downloaded temporary file.
-// Returns 1, or 0 after counting and reporting the failed save.
+// Replaces the old version at |target| by the downloaded temporary file,
+// whose bytes go to the disk first where the system flushes file by file
+// (qarn_flush_new_file); a new version that cannot get there leaves the
+// old one in place. Returns 1, or 0 after counting and reporting the
+// failed save.
 int ovu_updater::put_in_place(const ovu_manifest_entry *entry, const char *target) {
   const char *failure = nullptr;
-  if (qarn_remove(target) != 0 && errno != ENOENT) {
+  if (qarn_flush_new_file(temporary_file_name) != 0) {
+    failure = "' - cannot write new version.";
+  } else if (qarn_remove(target) != 0 && errno != ENOENT) {
     failure = "' - cannot remove old version.";
   } else if (qarn_rename(temporary_file_name, target) != 0) {
     failure = "' - cannot write new version.";
@@ -212,7 +247,16 @@ void ovu_updater::progress_tick() {
 
 // A manifest that cannot be written would make every later run believe
 // files are missing or current when they are not: the process stops here.
+// So it does when the files that the save is to record might not be on the
+// disk: after a power loss the manifest would vouch for whatever their
+// blocks then hold. Every installed file came from the temporary file's
+// directory by a rename, which works only within one file system, so
+// flushing that directory's file system flushes them all.
 void ovu_updater::save_manifest_or_exit() {
+  if (manifest_dirty && !flush_installed_files(temporary_file_name)) {
+    say("Error - unable to flush the updated files to disk.  Bailing out.");
+    std::exit(OVU_EXIT_MANIFEST_NOT_SAVED);
+  }
   if (!manifest.save_file(manifest_file_name)) {
     say("Error - unable to save manifest file.  Bailing out.");
     std::exit(OVU_EXIT_MANIFEST_NOT_SAVED);

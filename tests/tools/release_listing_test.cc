@@ -7,12 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
 
 #include "tests/common/file_contents.h"
 #include "tests/common/scratch_directory.h"
 #include "tools/compressed_writer.h"
+#include "tools/file_digest.h"
 
 namespace {
 
@@ -166,6 +168,78 @@ TEST(release_listing_test, names_every_file_whose_name_is_another_one_on_windows
                       }));
 }
 
+// A link in the release directory, and whether the release may keep it.
+struct link_case {
+  const char *name;    // the link, in the release directory
+  const char *target;  // what it holds; "@" stands for the release's real path
+  bool refused;
+};
+
+std::string with_release_path(const std::string &target, const std::string &release) {
+  return target[0] == '@' ? release + target.substr(1) : target;
+}
+
+TEST(release_listing_test, refuses_each_link_that_leads_outside_the_release) {
+  const link_case cases[] = {
+      {"notes.txt", "../release.key", true},
+      {"sub/deep.txt", "../../release.key", true},
+      {"absolute.txt", "@/../release.key", true},
+      {"elsewhere", "..", true},
+      {"nowhere.txt", "../missing.txt", true},
+      {"through_a_link.txt", "notes.txt", true},
+      {"inside.txt", "data/real.txt", false},
+      {"sub/up_and_in.txt", "../data/real.txt", false},
+      {"absolute_inside.txt", "@/data/real.txt", false},
+      {"data_again", "data", false},
+      {"dangling_inside.txt", "data/missing.txt", false},
+  };
+  scratch_directory base;
+  std::filesystem::create_directories(base.file("release/data"));
+  std::filesystem::create_directories(base.file("release/sub"));
+  base.write_file("release.key", "the signing key");
+  base.write_file("release/data/real.txt", "real");
+  const std::string release = std::filesystem::canonical(base.file("release")).string();
+  for (const link_case &c : cases) {
+    std::error_code error;
+    std::filesystem::create_symlink(with_release_path(c.target, release), base.file("release/" + std::string(c.name)),
+                                    error);
+    if (error) {
+      GTEST_SKIP() << "no links here: " << error.message();
+    }
+  }
+  release_listing listing = list_release(base.file("release"), {});
+  EXPECT_EQ(listing.error, "");
+  for (const link_case &c : cases) {
+    bool refused = false;
+    for (const release_problem &problem : listing.problems) {
+      if (problem.name == c.name) {
+        refused = true;
+        EXPECT_EQ(problem.reason, "it is a link that leads outside the release directory");
+      }
+    }
+    EXPECT_EQ(refused, c.refused) << c.name << " -> " << c.target;
+  }
+  EXPECT_EQ(listing.problems.size(), 6u);
+  // Links to files inside count as files; links to directories are not
+  // followed, and a link that leads nowhere lists nothing.
+  EXPECT_EQ(names_of(listing), (std::vector<std::string>{"absolute_inside.txt", "data/real.txt", "inside.txt",
+                                                         "sub/up_and_in.txt"}));
+}
+
+TEST(release_listing_test, a_skipped_name_is_not_judged_even_as_a_link) {
+  scratch_directory base;
+  std::filesystem::create_directories(base.file("release"));
+  base.write_file("victim", "victim's bytes");
+  std::error_code error;
+  std::filesystem::create_symlink("../victim", base.file("release/manifest.lst.z.tmp"), error);
+  if (error) {
+    GTEST_SKIP() << "no links here: " << error.message();
+  }
+  release_listing listing = list_release(base.file("release"), {"manifest.lst.z.tmp"});
+  EXPECT_TRUE(listing.problems.empty());
+  EXPECT_TRUE(listing.files.empty());
+}
+
 TEST(compressed_writer_test, the_manifest_appears_only_when_finished) {
   scratch_directory dir;
   std::string path = dir.write_file("manifest.lst.z", "old");
@@ -187,6 +261,28 @@ TEST(compressed_writer_test, the_manifest_appears_only_when_finished) {
   EXPECT_EQ(static_cast<unsigned char>(written[0]), 0x1f);  // gzip's magic
   EXPECT_EQ(static_cast<unsigned char>(written[1]), 0x8b);
   EXPECT_FALSE(dir.exists("manifest.lst.z.tmp"));
+}
+
+TEST(compressed_writer_test, its_digest_is_that_of_the_bytes_it_put_in_place) {
+  scratch_directory dir;
+  std::string path = dir.file("manifest.lst.z");
+  std::string why;
+  compressed_writer writer;
+  ASSERT_TRUE(writer.open(path, compression_format::zlib, &why)) << why;
+  // Hex digits of a simple random sequence: about half compressed away.
+  std::string text;
+  uint64_t state = 1;
+  for (int i = 0; i < 20000; i++) {
+    state = state * 6364136223846793005u + 1442695040888963407u;
+    text += hex_of(reinterpret_cast<const unsigned char *>(&state), sizeof(state)) + "\n";
+  }
+  ASSERT_TRUE(writer.write(text.data(), text.size(), &why)) << why;
+  ASSERT_TRUE(writer.finish(&why)) << why;
+  unsigned char on_disk[QARN_SHA256_DIGEST_LEN];
+  uint64_t size = 0;
+  ASSERT_TRUE(sha256_of_file(path, on_disk, &size, &why)) << why;
+  EXPECT_GT(size, 64u * 1024u) << "the file should take more than one output block";
+  EXPECT_EQ(hex_of(writer.written_digest(), QARN_SHA256_DIGEST_LEN), hex_of(on_disk, QARN_SHA256_DIGEST_LEN));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -117,13 +118,18 @@ void record_message(void *data, const char *text) {
   static_cast<std::vector<std::string> *>(data)->push_back(text);
 }
 
+void record_and_print_message(void *data, const char *text) {
+  record_message(data, text);
+  std::fprintf(stderr, "%s\n", text);
+}
+
 }  // namespace
 
 update_outcome run_update(const installation &install, const std::string &root, const update_settings &settings) {
   update_outcome out;
   ovu_updater updater;
   updater.verbose = settings.verbose ? 1 : 0;
-  updater.message_callback = record_message;
+  updater.message_callback = settings.print_messages ? record_and_print_message : record_message;
   updater.callback_data = &out.messages;
   updater.release_key = settings.release_key;
   std::string destination = settings.destination.empty() ? install.path() : settings.destination;

@@ -77,6 +77,9 @@ struct update_settings {
   std::string destination;  // default: the installation
   // The release key the updater checks releases with; none when null.
   const unsigned char *release_key = nullptr;
+  // Each message also goes to standard error as it comes: a death test's
+  // recorded messages die with it.
+  bool print_messages = false;
 };
 
 // run_update runs one ovu_updater against the server's |root| into
