@@ -48,7 +48,7 @@ constexpr int32_t QARN_HTTP_VERSION_1_1 = 11;
 constexpr int32_t QARN_HTTP_VERSION_OTHER = 20;  // none seen yet, or another number
 
 // rx_content_length when the message has no "Content-Length:".
-constexpr int32_t QARN_HTTP_NO_CONTENT_LENGTH = -1;
+constexpr int64_t QARN_HTTP_NO_CONTENT_LENGTH = -1;
 
 // rx_content_type_code values: the media types the processor recognises.
 enum qarn_http_media_type : int32_t {
@@ -164,7 +164,7 @@ class qarn_http_data_processor_oline {
   char rx_host[QARN_HTTP_TEXT_SIZE] = "";            // absolute target's authority or "Host:"
   char rx_path[QARN_HTTP_TEXT_SIZE] = "";            // request path without leading "/"
   char rx_query[QARN_HTTP_TEXT_SIZE] = "";           // text after the first "?"
-  int32_t rx_content_length = QARN_HTTP_NO_CONTENT_LENGTH;
+  int64_t rx_content_length = QARN_HTTP_NO_CONTENT_LENGTH;
   char rx_transfer_encoding[QARN_HTTP_TEXT_SIZE] = "";  // "," and ";" turned into spaces
   char rx_content_type[QARN_HTTP_CONTENT_TYPE_SIZE] = "";
   int32_t rx_content_type_code = QARN_MEDIA_NONE;

@@ -67,7 +67,7 @@ std::string release_name_problem(const std::string &name, uint64_t size) {
     return "the launcher keeps a file of that name in every installation";
   }
   if (size > PUBLISH_LARGEST_FILE) {
-    return "larger than 2147483647 bytes";
+    return "larger than " + std::to_string(PUBLISH_LARGEST_FILE) + " bytes";
   }
   return "";
 }

@@ -1,5 +1,6 @@
 #include "updater/file_manifest.h"
 
+#include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 
@@ -34,10 +35,9 @@ void report_save_failure(const char *path) {
   report(message.text(), QARN_DIAG_MANIFEST);
 }
 
-bool file_matches(const char *path, int32_t size) {
+bool file_matches(const char *path, int64_t size) {
   qarn_file_info info;
-  return qarn_filename_get_file_info(path, &info) && info.is_regular_file &&
-         info.size == static_cast<int64_t>(size);
+  return qarn_filename_get_file_info(path, &info) && info.is_regular_file && info.size == size;
 }
 
 // A path cut to fit its string names another file; such an entry cannot
@@ -102,8 +102,8 @@ int ovu_file_manifest::write_entries(FILE *file) const {
     if (hash_len < static_cast<size_t>(OVU_SHORT_HASH_LEN)) {
       report_short_hash(entry, hash_len);
     }
-    if (std::fprintf(file, "%s %10d %s\n", entry->hash != nullptr ? entry->hash : "(null)",
-                     static_cast<int>(entry->size), entry->name) < 0) {
+    if (std::fprintf(file, "%s %10" PRId64 " %s\n", entry->hash != nullptr ? entry->hash : "(null)", entry->size,
+                     entry->name) < 0) {
       return 0;
     }
   }

@@ -160,7 +160,7 @@ int http_fetch_remote_manifest_data::take_output(const char *text, int32_t lengt
   return split_lines(this, text, length);
 }
 
-void http_fetch_remote_manifest_data::download_progress_callback(void *data, int32_t received, int32_t total) {
+void http_fetch_remote_manifest_data::download_progress_callback(void *data, int64_t received, int64_t total) {
   http_fetch_remote_manifest_data &self = fetcher_of(data);
   if (received == total && !split_lines(&self, &LINE_END, 1)) {
     self.flush_failed_ = true;

@@ -28,7 +28,7 @@ constexpr int32_t OVU_INFLATE_OUTPUT_LEN = 65536;
 // real list of files, and parsing it would exhaust memory.
 constexpr int64_t OVU_MAX_INFLATED_MANIFEST_LEN = int64_t{1} << 30;
 
-using ovu_fetch_progress_function = void (*)(void *data, int32_t received, int32_t total);
+using ovu_fetch_progress_function = void (*)(void *data, int64_t received, int64_t total);
 
 class http_fetch_remote_manifest_data {
  public:
@@ -58,7 +58,7 @@ class http_fetch_remote_manifest_data {
   static int download_data_callback(void *fetcher, const char *data, int32_t length);
   // download_progress_callback parses a last line without its line feed
   // once |received| reaches |total|, then forwards the progress.
-  static void download_progress_callback(void *fetcher, int32_t received, int32_t total);
+  static void download_progress_callback(void *fetcher, int64_t received, int64_t total);
   // split_lines feeds |length| bytes of plain text into |line| and parses
   // every line a line feed completes. Returns 1, or 0 after a syntax error
   // (every entry parsed so far is then freed).

@@ -55,7 +55,12 @@ TEST(release_listing_test, finds_what_the_launcher_would_refuse) {
   const name_case cases[] = {
       {"data/level 1.map", 10, ""},
       {"big.dat", 2147483647u, ""},
-      {"bigger.dat", 2147483648u, "larger than 2147483647 bytes"},
+      {"two GiB.dat", 2147483648u, ""},
+      {"two GiB and one byte.dat", 2147483649u, ""},
+      {"four GiB and five bytes.dat", 4294967301u, ""},
+      {"largest.dat", 1099511627776u, ""},
+      {"larger.dat", 1099511627777u, "larger than 1099511627776 bytes"},
+      {"far larger.dat", 18446744073709551615u, "larger than 1099511627776 bytes"},
       {"a\nb", 1, "its name holds a line feed"},
       {"a\rb", 1, "its name holds a carriage return"},
       {" lead", 1, "its name starts with a blank"},

@@ -51,10 +51,10 @@ struct fed {
   bool accepted = false;  // every block was taken and the stream ended whole
   std::vector<std::string> lines;  // "hash size name" of each entry
   int32_t count = 0;
-  std::vector<std::pair<int32_t, int32_t>> progress;
+  std::vector<std::pair<int64_t, int64_t>> progress;
 };
 
-void note_progress(void *data, int32_t received, int32_t total) {
+void note_progress(void *data, int64_t received, int64_t total) {
   static_cast<fed *>(data)->progress.push_back({received, total});
 }
 
@@ -139,9 +139,9 @@ TEST_F(fetch_split_test, a_last_line_without_its_line_feed_is_parsed_with_or_wit
 
 TEST_F(fetch_split_test, forwards_every_progress_call) {
   std::string body = compress(MANIFEST_TEXT, wrapper::zlib);
-  int32_t length = static_cast<int32_t>(body.size());
+  int64_t length = static_cast<int64_t>(body.size());
   fed out = feed(body, {10, body.size() - 10}, true);
-  EXPECT_EQ(out.progress, (std::vector<std::pair<int32_t, int32_t>>{{0, length}, {10, length}, {length, length}}));
+  EXPECT_EQ(out.progress, (std::vector<std::pair<int64_t, int64_t>>{{0, length}, {10, length}, {length, length}}));
 }
 
 // The digest covers the body's bytes as they came, trailing bytes
