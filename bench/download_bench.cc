@@ -25,12 +25,12 @@ constexpr int kVerifiedArgumentCount = 7;
 
 struct progress_seen {
   int32_t calls = 0;
-  int32_t received = 0;
+  int64_t received = 0;
 };
 
 // The updater reports progress for every block; so does the benchmark, so
 // that the callback's cost is part of the figure.
-void count_progress(void *context, int32_t received, int32_t) {
+void count_progress(void *context, int64_t received, int64_t) {
   progress_seen *seen = static_cast<progress_seen *>(context);
   seen->calls++;
   seen->received = received;
@@ -72,8 +72,8 @@ int main(int argc, char **argv) {
   int64_t start_ms = qarn_clock_ms();
   int ok = downloader.download(argv[1], argv[3], argv[4]);
   int64_t elapsed_ms = qarn_clock_ms() - start_ms;
-  std::printf("download_bench: %s, %d bytes in %lld ms, %d progress reports\n", ok ? "ok" : "FAILED",
-              static_cast<int>(downloader.received_length), static_cast<long long>(elapsed_ms),
+  std::printf("download_bench: %s, %lld bytes in %lld ms, %d progress reports\n", ok ? "ok" : "FAILED",
+              static_cast<long long>(downloader.received_length), static_cast<long long>(elapsed_ms),
               static_cast<int>(seen.calls));
   return ok ? 0 : 1;
 }

@@ -49,7 +49,7 @@ constexpr int32_t QARN_HTTP_VERSION_OTHER = 20;  // none seen yet, or another nu
 
 // rx_content_length when the message has no "Content-Length:", and when a
 // "Transfer-Encoding:" frames it, which overrides any length given.
-constexpr int32_t QARN_HTTP_NO_CONTENT_LENGTH = -1;
+constexpr int64_t QARN_HTTP_NO_CONTENT_LENGTH = -1;
 
 // rx_content_type_code values: the media types the processor recognises.
 enum qarn_http_media_type : int32_t {
@@ -167,7 +167,7 @@ class qarn_http_data_processor_oline {
   char rx_query[QARN_HTTP_TEXT_SIZE] = "";           // text after the first "?"
   // "Content-Length:"; from the end of the header section on, -1 when a
   // transfer coding frames the body instead.
-  int32_t rx_content_length = QARN_HTTP_NO_CONTENT_LENGTH;
+  int64_t rx_content_length = QARN_HTTP_NO_CONTENT_LENGTH;
   char rx_transfer_encoding[QARN_HTTP_TEXT_SIZE] = "";  // "," and ";" turned into spaces
   char rx_content_type[QARN_HTTP_CONTENT_TYPE_SIZE] = "";
   int32_t rx_content_type_code = QARN_MEDIA_NONE;

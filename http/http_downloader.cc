@@ -3,6 +3,7 @@
 // whole.
 #include "http/http_downloader.h"
 
+#include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 
@@ -58,6 +59,14 @@ void report_idle(const char *direction, int32_t limit_ms) {
   qarn_bounded_string message;
   message.append("Error in qarn_http_downloader::download(), no data ").append(direction);
   message.append_format(" for %d ms, giving up.", static_cast<int>(limit_ms));
+  report(message.text(), QARN_DIAG_OPERATION);
+}
+
+void report_body_too_long() {
+  qarn_bounded_string message;
+  message.append_format("Warning in qarn_http_downloader::callback_content_data_received(), body longer than "
+                        "%" PRId64 " bytes.  Bailing.",
+                        QARN_DOWNLOAD_LARGEST_BODY);
   report(message.text(), QARN_DIAG_OPERATION);
 }
 
@@ -495,9 +504,7 @@ int qarn_http_downloader::callback_content_data_received(qarn_http_data_processo
     return 0;
   }
   if (length > QARN_DOWNLOAD_LARGEST_BODY - self.received_length) {
-    report("Warning in qarn_http_downloader::callback_content_data_received(), body longer than 2147483647 "
-           "bytes.  Bailing.",
-           QARN_DIAG_OPERATION);
+    report_body_too_long();
     return 0;
   }
   if (self.received_length == 0 && self.progress_callback != nullptr) {

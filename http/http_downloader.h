@@ -29,6 +29,7 @@
 #include "net/tcp_socket.h"
 #include "platform/socket.h"
 #include "support/bounded_string.h"
+#include "support/file_size_limit.h"
 
 class qarn_http_data_processor_oline;
 
@@ -61,10 +62,10 @@ constexpr int32_t QARN_DOWNLOAD_FILE_BUFFER_LEN = 64 * 1024;
 constexpr int32_t QARN_DOWNLOAD_STATUS_OK = 200;
 // expected_length when the response has no "Content-Length:", or when a
 // transfer coding frames its body (the length is then ignored).
-constexpr int32_t QARN_DOWNLOAD_LENGTH_UNKNOWN = -1;
-// received_length counts in 32 bits, like the progress callback: a body of
-// more bytes than this is refused.
-constexpr int32_t QARN_DOWNLOAD_LARGEST_BODY = INT32_MAX;
+constexpr int64_t QARN_DOWNLOAD_LENGTH_UNKNOWN = -1;
+// A body of more bytes than the largest file is refused, whether or not it
+// declared its length.
+constexpr int64_t QARN_DOWNLOAD_LARGEST_BODY = QARN_LARGEST_FILE_SIZE;
 
 // Receives each decoded piece of the body (at most QARN_DOWNLOAD_BLOCK_LEN
 // bytes, valid during the call). Returns nonzero to go on, 0 to abort the
@@ -73,7 +74,7 @@ using qarn_download_data_callback = int (*)(void *context, const char *bytes, in
 // Reports body bytes received so far and the response's Content-Length
 // (QARN_DOWNLOAD_LENGTH_UNKNOWN when it has none or a transfer coding
 // overrides it).
-using qarn_download_progress_callback = void (*)(void *context, int32_t received, int32_t expected);
+using qarn_download_progress_callback = void (*)(void *context, int64_t received, int64_t expected);
 
 class qarn_http_downloader {
  public:
@@ -132,8 +133,8 @@ class qarn_http_downloader {
   FILE *output_file = nullptr;          // open between a 200 header section and the end of the body
   // "Content-Length:" of the response; unknown when it has none or a
   // transfer coding frames its body.
-  int32_t expected_length = QARN_DOWNLOAD_LENGTH_UNKNOWN;
-  int32_t received_length = 0;          // body bytes delivered so far
+  int64_t expected_length = QARN_DOWNLOAD_LENGTH_UNKNOWN;
+  int64_t received_length = 0;          // body bytes delivered so far
   qarn_tcp_socket tcp_socket;           // the connection
 
   qarn_download_data_callback data_callback = nullptr;          // selects data-callback mode

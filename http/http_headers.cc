@@ -6,11 +6,12 @@
 #include "http/http_cookie.h"
 #include "http/http_data_processor.h"
 #include "support/diagnostics.h"
+#include "support/file_size_limit.h"
 #include "support/text_scan.h"
 
 namespace {
 
-constexpr int64_t LARGEST_CONTENT_LENGTH = INT32_MAX;
+constexpr int64_t LARGEST_CONTENT_LENGTH = QARN_LARGEST_FILE_SIZE;
 
 // Longest media type the table can match; longer ones are "any other".
 constexpr int32_t MEDIA_TYPE_BUFFER_SIZE = 64;
@@ -54,9 +55,9 @@ bool copy_token(const char *text, const char *stops, char *out, int32_t size) {
 }
 
 // Reads a Content-Length value: an optional sign, then at least one digit;
-// reading stops at the first other character. Values that do not fit a
-// signed 32-bit count are refused rather than saturated.
-content_length_result read_content_length(const char *value, int32_t *length) {
+// reading stops at the first other character. Values beyond the largest
+// file are refused rather than saturated.
+content_length_result read_content_length(const char *value, int64_t *length) {
   if (value == nullptr) {
     return LENGTH_BAD;
   }
@@ -78,7 +79,7 @@ content_length_result read_content_length(const char *value, int32_t *length) {
   if (negative && number > 0) {
     return LENGTH_BAD;
   }
-  *length = static_cast<int32_t>(number);
+  *length = number;
   return LENGTH_OK;
 }
 
@@ -157,7 +158,7 @@ int qarn_http_data_processor_oline::header_line_parse(const char *line) {
 }
 
 int qarn_http_data_processor_oline::parse_content_length_header(const char *line, const char *value) {
-  int32_t length = 0;
+  int64_t length = 0;
   switch (read_content_length(value, &length)) {
     case LENGTH_BAD:
       report_header("got bad content length, line: ", line, QARN_DIAG_PROTOCOL);

@@ -9,7 +9,7 @@ int64_t g_last_percent_time = 0;
 
 void print_message_line(void *, const char *text) { std::printf("%s\n", text); }
 
-void print_download_dots(void *, int32_t received, int32_t total) {
+void print_download_dots(void *, int64_t received, int64_t total) {
   if (!g_launcher_flags.verbose) {
     return;
   }

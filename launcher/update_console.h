@@ -20,7 +20,7 @@ void print_message_line(void *data, const char *text);
 
 // print_download_dots prints, in verbose mode only, "." for a block of a
 // download in progress and ".\n" once it is complete.
-void print_download_dots(void *data, int32_t received, int32_t total);
+void print_download_dots(void *data, int64_t received, int64_t total);
 
 // print_percent_complete prints "%5.1f%% complete." when the last line is
 // at least 3 seconds old, and only in normal mode; in verbose mode it just

@@ -33,7 +33,7 @@ int platform_mkdir(const char *path, int mode);
 struct platform_file_status {
   int is_directory;
   int is_regular_file;
-  int64_t size;               // 32-bit on the Windows status call, widened
+  int64_t size;               // bytes, 64 bits on every system
   int64_t modification_time;  // seconds since 1970-01-01 00:00 UTC
 };
 

@@ -125,12 +125,14 @@ std::string release_name_problem(const std::string &name, uint64_t size) {
   if (unsafe != OVU_NAME_SAFE) {
     return std::string("unsafe name (") + ovu_name_problem_text(unsafe) + ")";
   }
+  // The size first: the line length counts the digits of a size that a
+  // manifest can hold.
+  if (size > PUBLISH_LARGEST_FILE) {
+    return "larger than " + std::to_string(PUBLISH_LARGEST_FILE) + " bytes";
+  }
   if (!fits_local_manifest(name, size)) {
     return "its line in the local manifest would be longer than " + std::to_string(OVU_LOCAL_MANIFEST_LINE_MAX) +
            " characters";
-  }
-  if (size > PUBLISH_LARGEST_FILE) {
-    return "larger than 2147483647 bytes";
   }
   return "";
 }

@@ -8,8 +8,10 @@
 #include <string>
 #include <vector>
 
-// The launcher reads sizes as signed 32-bit numbers.
-constexpr uint64_t PUBLISH_LARGEST_FILE = 2147483647u;
+#include "support/file_size_limit.h"
+
+// The launcher refuses a manifest line of a larger file.
+constexpr uint64_t PUBLISH_LARGEST_FILE = static_cast<uint64_t>(QARN_LARGEST_FILE_SIZE);
 
 struct release_file {
   std::string name;  // relative, "/" between directories

@@ -218,7 +218,7 @@ int ovu_updater::download_file(const char *host, const char *root_path, const ch
   return downloader.download(host, request.text(), temporary_file_name);
 }
 
-void ovu_updater::on_file_progress(void *data, int32_t received, int32_t total) {
+void ovu_updater::on_file_progress(void *data, int64_t received, int64_t total) {
   ovu_updater &self = updater_of(data);
   if (self.file_progress_callback != nullptr) {
     self.file_progress_callback(self.callback_data, received, total);

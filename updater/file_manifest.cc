@@ -1,5 +1,6 @@
 #include "updater/file_manifest.h"
 
+#include <cinttypes>
 #include <cstdlib>
 #include <cstring>
 
@@ -36,10 +37,9 @@ void report_save_failure(const char *path) {
   report(message.text(), QARN_DIAG_MANIFEST);
 }
 
-bool file_matches(const char *path, int32_t size) {
+bool file_matches(const char *path, int64_t size) {
   qarn_file_info info;
-  return qarn_filename_get_file_info(path, &info) && info.is_regular_file &&
-         info.size == static_cast<int64_t>(size);
+  return qarn_filename_get_file_info(path, &info) && info.is_regular_file && info.size == size;
 }
 
 // A path cut to fit its string names another file; such an entry cannot
@@ -53,8 +53,9 @@ bool entry_file_matches(const char *base_path, const ovu_manifest_entry *entry) 
   return !path.is_full() && file_matches(path.text(), entry->size);
 }
 
-// The format of an entry line: the size takes at least ten columns.
-const char ENTRY_LINE_FORMAT[] = "%s %10d %s\n";
+// The format of an entry line: the size takes at least ten columns, more
+// when it has more digits.
+const char ENTRY_LINE_FORMAT[] = "%s %10" PRId64 " %s\n";
 constexpr size_t SIZE_COLUMNS = 10;
 constexpr size_t SEPARATORS_PER_LINE = 2;
 
@@ -154,8 +155,8 @@ int ovu_file_manifest::write_entries(FILE *file) const {
     if (hash_len < static_cast<size_t>(OVU_SHORT_HASH_LEN)) {
       report_short_hash(entry, hash_len);
     }
-    if (std::fprintf(file, ENTRY_LINE_FORMAT, entry->hash != nullptr ? entry->hash : "(null)",
-                     static_cast<int>(entry->size), entry->name) < 0) {
+    if (std::fprintf(file, ENTRY_LINE_FORMAT, entry->hash != nullptr ? entry->hash : "(null)", entry->size,
+                     entry->name) < 0) {
       return 0;
     }
   }

@@ -9,6 +9,8 @@
 //   <empty line>
 //   <hash> <size, right-aligned in 10 columns> <name>     one line per entry
 //
+// A size of more than 10 digits (from 10 GB on) widens its column.
+//
 // Every line ends with a single line feed.
 #ifndef TORVANE_UPDATER_FILE_MANIFEST_H
 #define TORVANE_UPDATER_FILE_MANIFEST_H

@@ -5,6 +5,7 @@
 
 #include "support/bounded_string.h"
 #include "support/diagnostics.h"
+#include "support/file_size_limit.h"
 #include "support/text_scan.h"
 
 namespace {
@@ -73,7 +74,32 @@ char *copy_hash_token(const char *hash, const char *hash_end) {
   return copy;
 }
 
-ovu_manifest_entry *make_entry(const char *hash, const char *hash_end, int32_t size, const char *name) {
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+// Reads a size token: an optional sign, then at least one digit; its first
+// digits count. A size below 0 or above the largest file cannot be a file's,
+// so the line is refused as any other malformed line; the magnitude stops
+// growing past the largest file, so that no number of digits overflows it.
+bool parse_size(const char *token, int64_t *size) {
+  bool negative = token[0] == '-';
+  const char *digits = (token[0] == '-' || token[0] == '+') ? token + 1 : token;
+  if (!is_digit(*digits)) {
+    return false;
+  }
+  int64_t magnitude = 0;
+  for (; is_digit(*digits); digits++) {
+    if (magnitude <= QARN_LARGEST_FILE_SIZE) {
+      magnitude = magnitude * 10 + (*digits - '0');
+    }
+  }
+  if ((negative && magnitude > 0) || magnitude > QARN_LARGEST_FILE_SIZE) {
+    return false;
+  }
+  *size = magnitude;
+  return true;
+}
+
+ovu_manifest_entry *make_entry(const char *hash, const char *hash_end, int64_t size, const char *name) {
   ovu_manifest_entry *entry = ovu_new_manifest_entry();
   if (entry == nullptr) {
     return nullptr;
@@ -131,8 +157,8 @@ int parse_manifest_line(const char *context, const char *line, ovu_manifest_entr
   // them; the scans start where the previous word ended.
   const char *hash_end = word_end(hash);
   const char *size_token = skip_separators(hash_end);
-  int32_t size = 0;
-  if (*size_token == '\0' || !parse_int(size_token, &size)) {
+  int64_t size = 0;
+  if (*size_token == '\0' || !parse_size(size_token, &size)) {
     report_syntax_error(context, SIZE_ERROR, line);
     return 0;
   }

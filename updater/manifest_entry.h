@@ -7,8 +7,8 @@
 // Leading spaces and tabs are skipped; a line that is then empty or starts
 // with "#" is a comment. The hash token starts with at least 10 characters
 // from 0-9 and a-f and runs to the next blank; the size is a decimal number
-// (its first digits count); the name is the whole rest of the line, inner
-// and trailing blanks included.
+// (its first digits count) from 0 to QARN_LARGEST_FILE_SIZE; the name is
+// the whole rest of the line, inner and trailing blanks included.
 #ifndef TORVANE_UPDATER_MANIFEST_ENTRY_H
 #define TORVANE_UPDATER_MANIFEST_ENTRY_H
 
@@ -30,7 +30,7 @@ constexpr char OVU_REMOTE_MANIFEST_CONTEXT[] = "downloaded data";
 struct ovu_manifest_entry {
   char *name;
   char *hash;
-  int32_t size;
+  int64_t size;
   ovu_manifest_entry *next;
 };
 

@@ -114,7 +114,7 @@ int http_fetch_remote_manifest_data::download_data_callback(void *data, const ch
   return self.held.append(bytes, length);
 }
 
-void http_fetch_remote_manifest_data::download_progress_callback(void *data, int32_t received, int32_t total) {
+void http_fetch_remote_manifest_data::download_progress_callback(void *data, int64_t received, int64_t total) {
   http_fetch_remote_manifest_data &self = fetcher_of(data);
   if (self.progress_forward != nullptr) {
     self.progress_forward(self.progress_data, received, total);

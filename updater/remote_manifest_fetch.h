@@ -30,7 +30,7 @@
 // 1,000,000 files over a link of 2 Mbit/s.
 constexpr int32_t OVU_MANIFEST_FETCH_DEADLINE_MS = 5 * 60 * 1000;
 
-using ovu_fetch_progress_function = void (*)(void *data, int32_t received, int32_t total);
+using ovu_fetch_progress_function = void (*)(void *data, int64_t received, int64_t total);
 
 class http_fetch_remote_manifest_data {
  public:
@@ -61,7 +61,7 @@ class http_fetch_remote_manifest_data {
   // the download.
   static int download_data_callback(void *fetcher, const char *data, int32_t length);
   // download_progress_callback forwards the download's progress.
-  static void download_progress_callback(void *fetcher, int32_t received, int32_t total);
+  static void download_progress_callback(void *fetcher, int64_t received, int64_t total);
 
   // entries returns the first parsed entry (owned by the fetcher, valid
   // until the next fetch or destruction), or null.

@@ -2,6 +2,7 @@
 // with its plan. The installation of the plan is in file_installation.cc.
 #include "updater/updater.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -25,7 +26,7 @@ int store_text(char **field, const char *text) {
 }
 
 // The fetcher's progress goes on to the owner's file progress callback.
-void forward_fetch_progress(void *data, int32_t received, int32_t total) {
+void forward_fetch_progress(void *data, int64_t received, int64_t total) {
   ovu_updater &updater = *static_cast<ovu_updater *>(data);
   if (updater.file_progress_callback != nullptr) {
     updater.file_progress_callback(updater.callback_data, received, total);
@@ -255,10 +256,10 @@ int ovu_updater::file_needs_update(const ovu_manifest_entry *remote) {
   }
   if (verbose) {
     qarn_bounded_string message;
-    message.append_format("Expected %8d, ", static_cast<int>(remote->size)).append(remote->hash);
+    message.append_format("Expected %8" PRId64 ", ", remote->size).append(remote->hash);
     say(message.text());
     message.clear();
-    message.append_format("Previous %8d, ", static_cast<int>(local->size)).append(local->hash);
+    message.append_format("Previous %8" PRId64 ", ", local->size).append(local->hash);
     message.append(" - file '").append(remote->name).append("'");
     say(message.text());
   }

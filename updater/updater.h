@@ -47,7 +47,7 @@ constexpr int OVU_EXIT_MANIFEST_NOT_SAVED = 1;
 // long, into the temporary file's name + this.
 constexpr char OVU_HELD_MANIFEST_SUFFIX[] = ".manifest";
 
-using ovu_file_progress_function = void (*)(void *data, int32_t received, int32_t total);
+using ovu_file_progress_function = void (*)(void *data, int64_t received, int64_t total);
 using ovu_overall_progress_function = void (*)(void *data, double done, double expected);
 using ovu_message_function = void (*)(void *data, const char *text);
 using ovu_filter_function = int (*)(const char *name);
@@ -98,7 +98,7 @@ class ovu_updater {
   int download_file(const char *host, const char *root_path, const char *name, qarn_body_check *check = nullptr);
   // on_file_progress is the downloaders' progress callback; |updater| is
   // the ovu_updater.
-  static void on_file_progress(void *updater, int32_t received, int32_t total);
+  static void on_file_progress(void *updater, int64_t received, int64_t total);
   // progress_tick saves a manifest whose changes are older than the save
   // interval, and reports the overall progress.
   void progress_tick();

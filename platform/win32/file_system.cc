@@ -51,19 +51,21 @@ int platform_mkdir(const char *path, int mode) {
   return _wmkdir(wide_path.text()) == 0 ? 0 : -1;
 }
 
-static_assert(sizeof(static_cast<struct _stat *>(nullptr)->st_size) == sizeof(int32_t),
-              "_wstat's size field is the signed 32-bit value the status record widens");
+// _wstat's size field has 32 bits on both builds, i686 and x86_64, and
+// cannot tell a file of 2 GiB or more; _wstati64 fills a struct _stati64,
+// whose size field has 64 bits on both.
+static_assert(sizeof(static_cast<struct _stati64 *>(nullptr)->st_size) == sizeof(int64_t),
+              "_wstati64 reports sizes in 64 bits on every Windows build");
 
 int platform_stat(const char *path, platform_file_status *status) {
   win32_wide_text wide_path(path);
-  struct _stat info;
-  if (wide_path.text() == nullptr || _wstat(wide_path.text(), &info) != 0) {
+  struct _stati64 info;
+  if (wide_path.text() == nullptr || _wstati64(wide_path.text(), &info) != 0) {
     return 0;
   }
   status->is_directory = (info.st_mode & _S_IFDIR) != 0 ? 1 : 0;
   status->is_regular_file = (info.st_mode & _S_IFREG) != 0 ? 1 : 0;
-  // Widened with its sign, as the status record promises.
-  status->size = static_cast<int64_t>(static_cast<int32_t>(info.st_size));
+  status->size = static_cast<int64_t>(info.st_size);
   status->modification_time = static_cast<int64_t>(info.st_mtime);
   return 1;
 }

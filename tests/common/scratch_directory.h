@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <system_error>
@@ -68,6 +69,14 @@ class scratch_directory {
   // its path.
   std::string write_filled_file(const std::string &name, long size, char fill = '#') const {
     return write_file(name, std::string(static_cast<size_t>(size), fill));
+  }
+
+  // write_sparse_file creates |name| with |size| zero bytes that take no
+  // disk space where the file system allows it, and returns its path.
+  std::string write_sparse_file(const std::string &name, uintmax_t size) const {
+    std::string path = write_file(name, "");
+    std::filesystem::resize_file(path, size);
+    return path;
   }
 
   // exists tells whether |name| is inside the directory.

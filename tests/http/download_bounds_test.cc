@@ -17,6 +17,8 @@ const qarn_download_bound_settings kSettings = {/*idle_ms=*/3000, /*header_ms=*/
 const qarn_download_bound_settings kLongWindow = {3000, 1000, 100, 5000, 0};
 // Every other bound kept by a steady trickle, and a total bound of 4 s.
 const qarn_download_bound_settings kTotal = {3000, 1000, 100, 2000, /*total_ms=*/4000};
+constexpr int64_t kTwo31 = int64_t{1} << 31;
+constexpr int64_t kTwo32 = int64_t{1} << 32;
 
 // One moment of a download: what happened at |now_ms| and what the next
 // wait must be.
@@ -55,6 +57,12 @@ TEST(download_bounds_test, each_bound_runs_out_at_its_time) {
       {"a window that saw enough starts the next one", kSettings,
        {{0, event::header_complete, 0, 2000}, {1500, event::bytes_arrived, 100, 2000},
         {3400, event::bytes_arrived, 150, 100}, {3500, event::none, 150, 0}},
+       QARN_DOWNLOAD_BOUND_LOW_SPEED},
+      // Windows count bytes of bodies past 2^31 and 2^32 as of any other.
+      {"windows across 2^31 and 2^32 bytes", kSettings,
+       {{0, event::header_complete, kTwo31 - 60, 2000}, {1500, event::bytes_arrived, kTwo31 + 40, 2000},
+        {3000, event::bytes_arrived, kTwo32 - 10, 2000}, {4500, event::bytes_arrived, kTwo32 + 90, 2000},
+        {6000, event::bytes_arrived, kTwo32 + 95, 500}, {6500, event::none, kTwo32 + 95, 0}},
        QARN_DOWNLOAD_BOUND_LOW_SPEED},
       {"steady bytes never run out", kSettings,
        {{0, event::header_complete, 0, 2000}, {1000, event::bytes_arrived, 100, 2000},

@@ -8,6 +8,7 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iterator>
 #include <sstream>
@@ -61,7 +62,7 @@ const char kExpectedRequest[] =
     "Connection: close\r\n"
     "\r\n";
 
-using progress_step = std::pair<int32_t, int32_t>;
+using progress_step = std::pair<int64_t, int64_t>;
 
 // What the callbacks saw.
 struct sink {
@@ -77,7 +78,7 @@ struct sink {
     s.pieces.push_back(length);
     return s.answer;
   }
-  static void on_progress(void *context, int32_t received, int32_t expected) {
+  static void on_progress(void *context, int64_t received, int64_t expected) {
     of(context).progress.push_back(progress_step(received, expected));
   }
 };
@@ -99,8 +100,8 @@ struct outcome {
   std::string body;          // the file's content or what the data callback got
   bool file_exists = false;  // file mode: the destination exists afterwards
   bool nothing_open = false;  // socket closed and no output file open
-  int32_t expected_length = 0;
-  int32_t received_length = 0;
+  int64_t expected_length = 0;
+  int64_t received_length = 0;
 };
 
 bool nothing_open(const qarn_http_downloader &downloader) {
@@ -176,14 +177,14 @@ testing::AssertionResult has_line_starting(const std::string &report, const std:
 
 // The progress reports of a whole body of |size| bytes: (0, expected)
 // first, (size, expected) last, growing in between; none for no body.
-void expect_progress(const std::vector<progress_step> &progress, size_t size, int32_t expected) {
+void expect_progress(const std::vector<progress_step> &progress, size_t size, int64_t expected) {
   if (size == 0) {
     EXPECT_TRUE(progress.empty());
     return;
   }
   ASSERT_GE(progress.size(), 2u);
   EXPECT_EQ(progress.front(), progress_step(0, expected));
-  EXPECT_EQ(progress.back(), progress_step(static_cast<int32_t>(size), expected));
+  EXPECT_EQ(progress.back(), progress_step(static_cast<int64_t>(size), expected));
   for (size_t i = 1; i < progress.size(); i++) {
     EXPECT_EQ(progress[i].second, expected);
     EXPECT_GT(progress[i].first, progress[i - 1].first);
@@ -470,12 +471,13 @@ const std::vector<failure_case> &failure_cases() {
        "HTTP/1.1 abc"},
       {"no status line at all", {{"garbage without any status\r\n\r\n"}}, script_end::close, kTestIdleMs,
        kFetchFailed, "", ""},
-      {"Content-Length of 3000000000", {{"HTTP/1.1 200 OK\r\nContent-Length: 3000000000\r\n\r\n"}},
+      {"Content-Length of the largest file + 1", {{"HTTP/1.1 200 OK\r\nContent-Length: 1099511627777\r\n\r\n"}},
        script_end::close, kTestIdleMs, kFetchFailed, "Warning in qarn_http_data_processor_oline::header_line_parse()",
-       "Content-Length: 3000000000"},
-      {"Content-Length of 2147483648", {{"HTTP/1.1 200 OK\r\nContent-Length: 2147483648\r\n\r\n"}},
-       script_end::close, kTestIdleMs, kFetchFailed, "Warning in qarn_http_data_processor_oline::header_line_parse()",
-       "Content-Length: 2147483648"},
+       "Content-Length: 1099511627777"},
+      {"Content-Length beyond 64 bits",
+       {{"HTTP/1.1 200 OK\r\nContent-Length: 18446744073709551621\r\n\r\n"}}, script_end::close, kTestIdleMs,
+       kFetchFailed, "Warning in qarn_http_data_processor_oline::header_line_parse()",
+       "Content-Length: 18446744073709551621"},
       {"chunk size of 2^31", {{kHead200Chunked}, {"80000000\r\nabc"}}, script_end::close, kTestIdleMs, kFetchFailed,
        "", ""},
       {"malformed chunk size line", {{kHead200Chunked}, {"zz\r\nhello\r\n0\r\n\r\n"}}, script_end::close,
@@ -727,6 +729,23 @@ TEST_F(scripted_download_test, ABrokenConnectionFailsWithTheByteCountReport) {
   }
 }
 
+// A server's Content-Length beyond 2^32 reaches the owner whole: as the
+// expected length and in every progress report. The body then breaks off.
+TEST_F(scripted_download_test, ALengthBeyond32BitsReachesTheProgressReports) {
+  constexpr int64_t kLength = (int64_t{1} << 32) + 5;
+  for (mode how : kBothModes) {
+    SCOPED_TRACE(mode_name(how));
+    outcome out = run_scripted({{"HTTP/1.1 200 OK\r\nContent-Length: 4294967301\r\n\r\n"}, {"hello"}},
+                               script_end::close, request_in(how));
+    EXPECT_EQ(out.result, 0);
+    EXPECT_TRUE(has_line(out.report, kIncomplete));
+    EXPECT_EQ(out.expected_length, kLength);
+    EXPECT_EQ(out.received_length, 5);
+    EXPECT_EQ(out.seen.progress, (std::vector<progress_step>{{0, kLength}, {5, kLength}}));
+    EXPECT_FALSE(out.file_exists);
+  }
+}
+
 // A request head may use all of its 5999 characters; only one that does
 // not fit is refused, before anything is sent.
 TEST_F(scripted_download_test, RequestHeadsUpTo5999CharactersAreSent) {
@@ -916,23 +935,55 @@ TEST_F(downloader_test, TheBodyCallbackOfTheRequestIsNeverWanted) {
             "invoked.\n");
 }
 
-TEST_F(downloader_test, ABodyBeyond32BitCountsIsRefused) {
-  qarn_http_downloader downloader;
-  sink seen;
-  downloader.data_callback = sink::on_data;
-  downloader.callback_context = &seen;
-  downloader.received_length = INT32_MAX - 4;
-  start_capture();
-  int refused = qarn_http_downloader::callback_content_data_received(nullptr, &downloader, "12345", 5);
-  int accepted = qarn_http_downloader::callback_content_data_received(nullptr, &downloader, "1234", 4);
-  std::string report = stop_capture();
-  EXPECT_EQ(refused, 0);
-  EXPECT_EQ(accepted, 1);
-  EXPECT_EQ(downloader.received_length, INT32_MAX);
-  EXPECT_EQ(seen.body, "1234");
-  EXPECT_EQ(report,
-            "Warning in qarn_http_downloader::callback_content_data_received(), body longer than 2147483647 bytes.  "
-            "Bailing.\n");
+// Bodies count in 64 bits past 2^31 and 2^32 bytes, and the progress
+// reports carry the whole count; only a body beyond the largest file is
+// refused, before its piece is handed on.
+TEST_F(downloader_test, BodiesCountIn64BitsUpToTheLargestFile) {
+  constexpr int64_t kTwo31 = int64_t{1} << 31;
+  constexpr int64_t kTwo32 = int64_t{1} << 32;
+  const char kTooLong[] =
+      "Warning in qarn_http_downloader::callback_content_data_received(), body longer than 1099511627776 bytes.  "
+      "Bailing.\n";
+  struct case_t {
+    int64_t received_before;
+    int64_t expected;
+    const char *piece;
+    int result;
+    int64_t received_after;
+    const char *report;
+  };
+  const case_t cases[] = {
+      {kTwo31 - 2, kTwo31 + 3, "12345", 1, kTwo31 + 3, ""},
+      {kTwo32 - 1, kTwo32 + 4, "12345", 1, kTwo32 + 4, ""},
+      {kTwo32 - 1, QARN_DOWNLOAD_LENGTH_UNKNOWN, "12345", 1, kTwo32 + 4, ""},
+      {QARN_DOWNLOAD_LARGEST_BODY - 4, QARN_DOWNLOAD_LARGEST_BODY, "1234", 1, QARN_DOWNLOAD_LARGEST_BODY, ""},
+      {QARN_DOWNLOAD_LARGEST_BODY - 4, QARN_DOWNLOAD_LENGTH_UNKNOWN, "12345", 0, QARN_DOWNLOAD_LARGEST_BODY - 4,
+       kTooLong},
+      {QARN_DOWNLOAD_LARGEST_BODY, QARN_DOWNLOAD_LENGTH_UNKNOWN, "1", 0, QARN_DOWNLOAD_LARGEST_BODY, kTooLong},
+  };
+  for (const case_t &c : cases) {
+    SCOPED_TRACE(std::to_string(c.received_before) + " + " + c.piece);
+    qarn_http_downloader downloader;
+    sink seen;
+    downloader.data_callback = sink::on_data;
+    downloader.progress_callback = sink::on_progress;
+    downloader.callback_context = &seen;
+    downloader.received_length = c.received_before;
+    downloader.expected_length = c.expected;
+    const int32_t length = static_cast<int32_t>(std::strlen(c.piece));
+    start_capture();
+    int result = qarn_http_downloader::callback_content_data_received(nullptr, &downloader, c.piece, length);
+    EXPECT_EQ(stop_capture(), c.report);
+    EXPECT_EQ(result, c.result);
+    EXPECT_EQ(downloader.received_length, c.received_after);
+    if (c.result == 1) {
+      EXPECT_EQ(seen.body, c.piece);
+      EXPECT_EQ(seen.progress, std::vector<progress_step>{progress_step(c.received_after, c.expected)});
+    } else {
+      EXPECT_EQ(seen.body, "");
+      EXPECT_TRUE(seen.progress.empty());
+    }
+  }
 }
 
 }  // namespace

@@ -82,10 +82,11 @@ class Result:
 
 class Server:
     """nginx on 127.0.0.1:80 serving WORK/docroot, started and stopped by
-    its own process id."""
+    its own process id; |directives| go into its http block."""
 
-    def __init__(self, work):
+    def __init__(self, work, directives=""):
         self.work = work
+        self.directives = directives
         self.docroot = os.path.join(work, "docroot")
         self.process = None
         os.makedirs(self.docroot, exist_ok=True)
@@ -100,9 +101,9 @@ class Server:
                       "http {\n  access_log %s/access.log;\n"
                       "  client_body_temp_path %s/cb;\n  proxy_temp_path %s/px;\n"
                       "  fastcgi_temp_path %s/fc;\n  uwsgi_temp_path %s/uw;\n  scgi_temp_path %s/sc;\n"
-                      "  default_type application/octet-stream;\n"
+                      "  default_type application/octet-stream;\n%s"
                       "  server { listen 127.0.0.1:%d; root %s; }\n}\n"
-                      % ((user,) + (self.work,) * 8 + (UPDATE_PORT, self.docroot)))
+                      % ((user,) + (self.work,) * 8 + (self.directives, UPDATE_PORT, self.docroot)))
         self.process = subprocess.Popen([NGINX, "-p", self.work + "/", "-c", conf],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
@@ -210,7 +211,7 @@ class ChunkedLengthServer:
 
 
 class Harness:
-    def __init__(self, options):
+    def __init__(self, options, server_directives=""):
         self.emulator = [options.emulator] if options.emulator else []
         self.under_wine = bool(options.emulator)
         self.launcher = self.emulator + [os.path.abspath(options.launcher)]
@@ -221,6 +222,7 @@ class Harness:
         self.client_program = os.path.abspath(options.client)
         self.root = options.update_root
         self.manifest = options.update_manifest
+        self.server_directives = server_directives
         self.work = None
         self.server = None
         self.game = None
@@ -230,7 +232,7 @@ class Harness:
     def begin(self):
         self.work = tempfile.mkdtemp(prefix="torvane-update-tests-")
         os.chmod(self.work, 0o755)
-        self.server = Server(os.path.join(self.work, "server"))
+        self.server = Server(os.path.join(self.work, "server"), self.server_directives)
         self.server.start()
         self.game = os.path.join(self.work, "game")
         os.mkdir(self.game)

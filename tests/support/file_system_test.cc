@@ -352,6 +352,23 @@ TEST_F(file_system_test, FileInfoTellsDirectoriesFromFiles) {
   EXPECT_EQ(info.size, 1234);
 }
 
+// Sizes of 2 GiB and more come whole from the system's status call (on
+// Windows a 32-bit size field would cut them). The files are sparse.
+TEST_F(file_system_test, FileInfoGivesSizesOf2GiBAndMoreWhole) {
+  const int64_t sizes[] = {(int64_t{1} << 31) - 1, int64_t{1} << 31, (int64_t{1} << 31) + 1, int64_t{1} << 32,
+                           (int64_t{1} << 32) + 5};
+  for (int64_t size : sizes) {
+    SCOPED_TRACE(size);
+    write_file("large.bin", "");
+    fs::resize_file("large.bin", static_cast<uintmax_t>(size));
+    qarn_file_info info = {};
+    ASSERT_EQ(qarn_filename_get_file_info("large.bin", &info), 1);
+    EXPECT_EQ(info.is_regular_file, 1);
+    EXPECT_EQ(info.size, size);
+  }
+  fs::remove("large.bin");
+}
+
 TEST_F(file_system_test, FileInfoOnAMissingPathLeavesTheRecordAlone) {
   qarn_file_info info = {7, 8, 9, 10};
   EXPECT_EQ(qarn_filename_get_file_info("missing", &info), 0);

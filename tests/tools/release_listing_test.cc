@@ -84,7 +84,12 @@ TEST(release_listing_test, finds_what_the_launcher_would_refuse) {
       {"a#b.txt", 1, ""},
       {"caf\xC3\xA9.txt", 1, ""},
       {"data/tmp/a", 1, ""},
-      {"bigger.dat", 2147483648u, "larger than 2147483647 bytes"},
+      {"two GiB.dat", 2147483648u, ""},
+      {"two GiB and one byte.dat", 2147483649u, ""},
+      {"four GiB and five bytes.dat", 4294967301u, ""},
+      {"largest.dat", 1099511627776u, ""},
+      {"larger.dat", 1099511627777u, "larger than 1099511627776 bytes"},
+      {"far larger.dat", 18446744073709551615u, "larger than 1099511627776 bytes"},
       {"a\nb", 1, "its name holds a line feed"},
       {"a\rb", 1, "its name holds a carriage return"},
       {" lead", 1, "its name starts with a blank"},
@@ -131,10 +136,16 @@ TEST(release_listing_test, finds_what_the_launcher_would_refuse) {
   EXPECT_EQ(release_name_problem(std::string("a\0b", 3), 1), "its name holds a NUL character");
 }
 
-// A SHA-256 token and a ten-column size leave 947 bytes for the name.
+// A SHA-256 token and a ten-column size leave 947 bytes for the name; a
+// size of more digits leaves fewer, down to 944 for the largest file.
 TEST(release_listing_test, refuses_a_name_whose_local_manifest_line_would_be_cut) {
   EXPECT_EQ(release_name_problem(std::string(947, 'n'), 2147483647u), "");
   EXPECT_EQ(release_name_problem(std::string(948, 'n'), 1), TOO_LONG);
+  EXPECT_EQ(release_name_problem(std::string(947, 'n'), 9999999999u), "");
+  EXPECT_EQ(release_name_problem(std::string(946, 'n'), 10000000000u), "");
+  EXPECT_EQ(release_name_problem(std::string(947, 'n'), 10000000000u), TOO_LONG);
+  EXPECT_EQ(release_name_problem(std::string(944, 'n'), 1099511627776u), "");
+  EXPECT_EQ(release_name_problem(std::string(945, 'n'), 1099511627776u), TOO_LONG);
   EXPECT_EQ(release_name_problem(std::string(100, 'd') + "/" + std::string(900, 'n'), 1), TOO_LONG);
 }
 

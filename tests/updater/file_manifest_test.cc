@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "support/file_size_limit.h"
 #include "tests/common/diagnostic_capture.h"
 #include "tests/common/file_contents.h"
 #include "tests/common/local_manifest.h"
@@ -24,7 +25,7 @@ const char HASH_B[] = "fedcba9876543210fedcba9876543210";
 struct listed {
   std::string name;
   std::string hash;
-  int32_t size;
+  int64_t size;
   bool operator==(const listed &other) const {
     return name == other.name && hash == other.hash && size == other.size;
   }
@@ -42,7 +43,7 @@ std::vector<listed> entries_of(const ovu_file_manifest &manifest) {
   return out;
 }
 
-ovu_manifest_entry remote_entry(const char *name, const char *hash, int32_t size) {
+ovu_manifest_entry remote_entry(const char *name, const char *hash, int64_t size) {
   return ovu_manifest_entry{const_cast<char *>(name), const_cast<char *>(hash), size, nullptr};
 }
 
@@ -62,13 +63,81 @@ TEST_F(file_manifest_test, a_header_only_file_loads_as_no_entries_and_saves_as_t
 
 TEST_F(file_manifest_test, saves_each_entry_with_its_size_right_aligned_in_ten_columns) {
   std::string path = dir.write_file("m.lst", std::string(HEADER) + HASH_A + " 42 readme.txt\n" + HASH_B +
-                                                 " 1234567890 dir/big file.dat \n" + HASH_A + " -5 neg\n");
+                                                 " 1234567890 dir/big file.dat \n" + HASH_A + " 0 empty\n");
   ovu_file_manifest manifest;
   EXPECT_EQ(manifest.load_file(path.c_str()), 3);
   std::string saved = dir.file("saved.lst");
   ASSERT_EQ(manifest.save_file(saved.c_str()), 1);
   EXPECT_EQ(read_file(saved), std::string(HEADER) + HASH_A + "         42 readme.txt\n" + HASH_B +
-                                  " 1234567890 dir/big file.dat \n" + HASH_A + "         -5 neg\n");
+                                  " 1234567890 dir/big file.dat \n" + HASH_A + "          0 empty\n");
+}
+
+// Sizes are 64-bit: the column keeps its ten characters and widens only
+// for a longer number, and every saved line reads back as it was written.
+TEST_F(file_manifest_test, sizes_beyond_32_bits_widen_the_column_only_when_longer_and_read_back) {
+  struct size_case {
+    int64_t size;
+    const char *column;
+  };
+  const size_case cases[] = {
+      {0, "         0"},
+      {42, "        42"},
+      {2147483647, "2147483647"},
+      {2147483648, "2147483648"},
+      {2147483649, "2147483649"},
+      {4294967301, "4294967301"},
+      {9999999999, "9999999999"},
+      {10000000000, "10000000000"},
+      {1099511627776, "1099511627776"},
+  };
+  for (const size_case &c : cases) {
+    SCOPED_TRACE(c.size);
+    ovu_file_manifest manifest;
+    ovu_manifest_entry entry = remote_entry("big file.dat", HASH_A, c.size);
+    ASSERT_EQ(manifest.set_entry(&entry), 1);
+    std::string saved = dir.file("saved.lst");
+    ASSERT_EQ(manifest.save_file(saved.c_str()), 1);
+    const std::string expected = std::string(HEADER) + HASH_A + " " + c.column + " big file.dat\n";
+    EXPECT_EQ(read_file(saved), expected);
+
+    ovu_file_manifest loaded;
+    ASSERT_EQ(loaded.load_file(saved.c_str()), 1);
+    EXPECT_EQ(entries_of(loaded), (std::vector<listed>{{"big file.dat", HASH_A, c.size}}));
+    std::string again = dir.file("again.lst");
+    ASSERT_EQ(loaded.save_file(again.c_str()), 1);
+    EXPECT_EQ(read_file(again), expected);
+  }
+}
+
+// A manifest as launchers have always written it, sizes up to 2^31 - 1 in
+// their ten columns, comes back byte for byte.
+TEST_F(file_manifest_test, an_existing_manifest_reads_and_writes_byte_identically) {
+  const std::string sha = "9f86d081884c7d659a2feaa0c55ad015a3bf4f1b2b0b822cd15d6c15b0f00a08";
+  const std::string content = std::string(HEADER) + sha + "          0 empty.txt\n" + sha +
+                              "         24 readme.txt\n" + HASH_A + "      76800 data/maps/level 1.map\n" +
+                              HASH_B + " 1234567890 data/sounds/big bell.wav \n" + sha +
+                              " 2147483647 data/largest.pak\n" + HASH_A + "          7 BRUXclient.exe\n";
+  std::string path = dir.write_file("m.lst", content);
+  ovu_file_manifest manifest;
+  ASSERT_EQ(manifest.load_file(path.c_str()), 6);
+  std::string saved = dir.file("saved.lst");
+  ASSERT_EQ(manifest.save_file(saved.c_str()), 1);
+  EXPECT_EQ(read_file(saved), content);
+}
+
+// A size no file can have is refused as any malformed line is: the load
+// fails at that line.
+TEST_F(file_manifest_test, a_size_that_does_not_fit_fails_the_load) {
+  for (const char *size : {"-5", "1099511627777", "99999999999999999999"}) {
+    SCOPED_TRACE(size);
+    const std::string bad = std::string(HASH_B) + " " + size + " bad";
+    std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 1 a\n" + bad + "\n" + HASH_A + " 2 b\n");
+    ovu_file_manifest manifest;
+    start_capture();
+    EXPECT_EQ(manifest.load_file(path.c_str()), -1);
+    EXPECT_EQ(stop_capture(), "Syntax error in file manifest - bad or missing file size for line:\n" + bad + "\n");
+    EXPECT_EQ(entries_of(manifest), (std::vector<listed>{{"a", HASH_A, 1}}));
+  }
 }
 
 TEST_F(file_manifest_test, reads_any_mix_of_comments_empty_lines_and_line_ends) {
@@ -270,10 +339,40 @@ TEST_F(prune_test, a_pruned_manifest_saves_and_grows_again) {
 }
 
 TEST_F(prune_test, a_negative_size_never_matches) {
-  std::string path = dir.write_file("m.lst", std::string(HASH_A) + " -1 empty\n");
-  ASSERT_EQ(manifest.load_file(path.c_str()), 1);
+  ovu_manifest_entry entry = remote_entry("empty", HASH_A, -1);
+  ASSERT_EQ(manifest.set_entry(&entry), 1);
   dir.write_file("empty", "");
   EXPECT_EQ(manifest.prune_missing(dir.path().string().c_str()), 0);
+}
+
+// Sizes compare in 64 bits: a file of 2 GiB and more keeps its entry, and
+// sizes that agree only in their low 32 bits do not match. The large files
+// are sparse.
+TEST_F(prune_test, sizes_beyond_32_bits_compare_whole) {
+  constexpr int64_t kTwo31 = int64_t{1} << 31;
+  constexpr int64_t kTwo32 = int64_t{1} << 32;
+  struct file_case {
+    const char *name;
+    int64_t recorded;
+    int64_t on_disk;
+    bool kept;
+  };
+  const file_case cases[] = {
+      {"two GiB and one byte", kTwo31 + 1, kTwo31 + 1, true},
+      {"four GiB and five bytes", kTwo32 + 5, kTwo32 + 5, true},
+      {"five bytes recorded as four GiB and five", kTwo32 + 5, 5, false},
+      {"four GiB and five recorded as five bytes", 5, kTwo32 + 5, false},
+      {"one byte more than 2^31 - 1", kTwo31 - 1, kTwo31, false},
+  };
+  for (const file_case &c : cases) {
+    ovu_manifest_entry entry = remote_entry(c.name, HASH_A, c.recorded);
+    ASSERT_EQ(manifest.set_entry(&entry), 1);
+    dir.write_sparse_file(c.name, static_cast<uintmax_t>(c.on_disk));
+  }
+  EXPECT_EQ(manifest.prune_missing(dir.path().string().c_str()), 2);
+  for (const file_case &c : cases) {
+    EXPECT_EQ(manifest.find(c.name) != nullptr, c.kept) << c.name;
+  }
 }
 
 // When the first of two lines with one name is pruned, find answers with
@@ -359,8 +458,11 @@ TEST_F(file_manifest_test, forget_case_collisions_drops_every_spelling_of_a_file
 // length of the line that save_file writes, and load_file reads back a
 // line of the longest such length whole.
 TEST_F(file_manifest_test, an_entry_line_of_the_longest_length_reads_back_whole) {
-  const int32_t sizes[] = {0, 7, 999999999, 2147483647, -1, -999999999, -2147483647 - 1};
-  for (int32_t size : sizes) {
+  // Up to ten digits the column keeps its width; from eleven on the line
+  // grows by the size's digits, up to the largest file's thirteen.
+  const int64_t sizes[] = {0,          7,           999999999,    2147483647,           2147483648,
+                           9999999999, 10000000000, 999999999999, QARN_LARGEST_FILE_SIZE};
+  for (int64_t size : sizes) {
     size_t fixed = ovu_local_manifest_line_length(std::strlen(HASH_A), size, 0);
     for (size_t extra : {size_t{0}, size_t{1}}) {
       std::string name(OVU_LOCAL_MANIFEST_LINE_MAX - fixed + extra, 'n');

@@ -16,7 +16,7 @@ struct line_case {
   const char *line;
   parsed outcome;
   const char *hash;  // entry only
-  int32_t size;
+  int64_t size;
   const char *name;
   const char *error;  // error only: the headline's ending
 };
@@ -36,9 +36,30 @@ const line_case LINE_CASES[] = {
     // The size's first digits count.
     {"aaaaaaaaaa 12x n", parsed::entry, "aaaaaaaaaa", 12, "n", nullptr},
     {"aaaaaaaaaa 123abc n", parsed::entry, "aaaaaaaaaa", 123, "n", nullptr},
-    {"aaaaaaaaaa -5 n", parsed::entry, "aaaaaaaaaa", -5, "n", nullptr},
     {"aaaaaaaaaa +7 n", parsed::entry, "aaaaaaaaaa", 7, "n", nullptr},
-    {"aaaaaaaaaa 99999999999 n", parsed::entry, "aaaaaaaaaa", 2147483647, "n", nullptr},
+    // Sizes are 64-bit, from 0 to the largest file (2^40 bytes).
+    {"aaaaaaaaaa 0 n", parsed::entry, "aaaaaaaaaa", 0, "n", nullptr},
+    {"aaaaaaaaaa -0 n", parsed::entry, "aaaaaaaaaa", 0, "n", nullptr},
+    {"aaaaaaaaaa 2147483647 n", parsed::entry, "aaaaaaaaaa", 2147483647, "n", nullptr},
+    {"aaaaaaaaaa 2147483648 n", parsed::entry, "aaaaaaaaaa", 2147483648, "n", nullptr},
+    {"aaaaaaaaaa 2147483649 n", parsed::entry, "aaaaaaaaaa", 2147483649, "n", nullptr},
+    {"aaaaaaaaaa 4294967295 n", parsed::entry, "aaaaaaaaaa", 4294967295, "n", nullptr},
+    {"aaaaaaaaaa 4294967301 n", parsed::entry, "aaaaaaaaaa", 4294967301, "n", nullptr},
+    {"aaaaaaaaaa 99999999999 n", parsed::entry, "aaaaaaaaaa", 99999999999, "n", nullptr},
+    {"aaaaaaaaaa 1099511627776 n", parsed::entry, "aaaaaaaaaa", 1099511627776, "n", nullptr},
+    {"aaaaaaaaaa +0001099511627776x n", parsed::entry, "aaaaaaaaaa", 1099511627776, "n", nullptr},
+    // Leading zeros do not count; only the value does.
+    {"aaaaaaaaaa 000000000000000000000000042 n", parsed::entry, "aaaaaaaaaa", 42, "n", nullptr},
+    // A size that no file can have is a bad line, as a missing one is.
+    {"aaaaaaaaaa -5 n", parsed::error, nullptr, 0, nullptr, " - bad or missing file size for line:"},
+    {"aaaaaaaaaa -2147483648 n", parsed::error, nullptr, 0, nullptr, " - bad or missing file size for line:"},
+    {"aaaaaaaaaa 1099511627777 n", parsed::error, nullptr, 0, nullptr, " - bad or missing file size for line:"},
+    {"aaaaaaaaaa 9223372036854775807 n", parsed::error, nullptr, 0, nullptr, " - bad or missing file size for line:"},
+    {"aaaaaaaaaa 9223372036854775808 n", parsed::error, nullptr, 0, nullptr, " - bad or missing file size for line:"},
+    {"aaaaaaaaaa 18446744073709551621 n", parsed::error, nullptr, 0, nullptr,
+     " - bad or missing file size for line:"},
+    {"aaaaaaaaaa 1000000000000000000000000000000000000000 n", parsed::error, nullptr, 0, nullptr,
+     " - bad or missing file size for line:"},
     {"", parsed::comment, nullptr, 0, nullptr, nullptr},
     {"   \t ", parsed::comment, nullptr, 0, nullptr, nullptr},
     {"# a comment", parsed::comment, nullptr, 0, nullptr, nullptr},

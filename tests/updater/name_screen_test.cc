@@ -14,7 +14,7 @@ const std::string SHA = std::string(64, 'a');
 struct remote {
   std::string name;
   std::string hash = SHA;
-  int32_t size = 10;
+  int64_t size = 10;
 };
 
 // Runs the screen over |list| as the updater does; the line for each
@@ -123,8 +123,15 @@ TEST(name_screen_test, refuses_an_entry_whose_local_manifest_line_would_be_cut) 
       {longest, SHA + "0"},
       {longest.substr(1), SHA, -2147483647 - 1},  // eleven columns
       {longest, SHA, -2147483647 - 1},
+      {longest, SHA, 9999999999},                  // ten digits: ten columns
+      {longest.substr(1), SHA, 10000000000},       // eleven digits
+      {longest, SHA, 10000000000},
+      {longest.substr(3), SHA, 1099511627776},     // the largest file: thirteen digits
+      {longest.substr(2), SHA, 1099511627776},
   };
-  const std::vector<std::string> expected = {"", too_long(one_more), too_long(longest), "", too_long(longest)};
+  const std::vector<std::string> expected = {
+      "", too_long(one_more), too_long(longest), "", too_long(longest), "", "", too_long(longest), "",
+      too_long(longest.substr(2))};
   EXPECT_EQ(screen_lines(list, OVU_NAME_RULES_EVERYWHERE), expected);
 }
 

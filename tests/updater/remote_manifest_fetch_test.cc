@@ -296,19 +296,19 @@ TEST_F(fetch_test, a_held_manifest_longer_than_its_bound_is_refused) {
   EXPECT_FALSE(std::filesystem::exists(spill));
 }
 
-void note_progress(void *data, int32_t received, int32_t total) {
-  static_cast<std::vector<std::pair<int32_t, int32_t>> *>(data)->push_back({received, total});
+void note_progress(void *data, int64_t received, int64_t total) {
+  static_cast<std::vector<std::pair<int64_t, int64_t>> *>(data)->push_back({received, total});
 }
 
 TEST_F(fetch_test, forwards_the_download_progress) {
   std::string body = zlib_compress(MANIFEST_TEXT);
-  std::vector<std::pair<int32_t, int32_t>> progress;
+  std::vector<std::pair<int64_t, int64_t>> progress;
   fetcher.progress_data = &progress;
   fetcher.progress_forward = note_progress;
   against({{with_length(body)}}, [&] { fetcher.fetch(HOST, PATH); });
-  const int32_t length = static_cast<int32_t>(body.size());
+  const int64_t length = static_cast<int64_t>(body.size());
   ASSERT_FALSE(progress.empty());
-  EXPECT_EQ(progress.front(), std::make_pair(0, length));
+  EXPECT_EQ(progress.front(), std::make_pair(int64_t{0}, length));
   EXPECT_EQ(progress.back(), std::make_pair(length, length));
 }
 

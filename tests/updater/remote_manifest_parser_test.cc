@@ -223,6 +223,39 @@ TEST_F(parser_test, a_bad_line_fails_and_frees_every_entry) {
   }
 }
 
+// Sizes come through whole beyond 32 bits, up to the largest file; a size
+// no file can have fails the manifest as any other bad line.
+TEST_F(parser_test, sizes_count_in_64_bits_up_to_the_largest_file) {
+  const char SIZE_ERROR[] = "Syntax error in downloaded data - bad or missing file size for line:\n";
+  struct size_case {
+    const char *size;
+    bool accepted;
+  };
+  const size_case cases[] = {
+      {"2147483649", true}, {"4294967301", true},     {"1099511627776", true},
+      {"-5", false},        {"1099511627777", false}, {"18446744073709551621", false},
+  };
+  for (const size_case &c : cases) {
+    SCOPED_TRACE(c.size);
+    const std::string line = std::string(HASH) + " " + c.size + " data/huge.pak";
+    std::string body = compress(std::string(MANIFEST_TEXT) + line + "\n" + HASH + " 1 after\n", wrapper::gzip);
+    start_capture();
+    fed out = feed_whole(body);
+    std::string reports = stop_capture();
+    EXPECT_EQ(out.accepted, c.accepted);
+    if (c.accepted) {
+      EXPECT_EQ(out.count, 6);
+      ASSERT_EQ(out.lines.size(), 6u);
+      EXPECT_EQ(out.lines[4], line);
+      EXPECT_EQ(reports, "");
+    } else {
+      EXPECT_EQ(out.count, 0);
+      EXPECT_TRUE(out.lines.empty());
+      EXPECT_EQ(reports, SIZE_ERROR + line + "\n");
+    }
+  }
+}
+
 TEST_F(parser_test, a_bad_last_line_without_line_feed_fails_too) {
   std::string body = compress(std::string(MANIFEST_TEXT) + "zzz", wrapper::zlib);
   start_capture();

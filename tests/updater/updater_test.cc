@@ -147,14 +147,15 @@ TEST_F(updater_test, an_empty_exclude_list_excludes_nothing) {
 
 TEST_F(updater_test, file_needs_update_compares_size_and_hash_and_explains_in_verbose_mode) {
   std::string path = dir.write_file("update_manifest.lst", std::string(HASH_A) + " 5 same\n" + HASH_A + " 5 hash\n" +
-                                                               HASH_A + " 5 size\n");
-  ASSERT_EQ(updater.manifest.load_file(path.c_str()), 3);
+                                                               HASH_A + " 5 size\n" + HASH_A + " 2147483649 big\n" +
+                                                               HASH_A + " 5 wrapped\n");
+  ASSERT_EQ(updater.manifest.load_file(path.c_str()), 5);
   updater.verbose = 1;
   std::string one_off = std::string(HASH_A).substr(0, 31) + "0";
   struct {
     const char *name;
     std::string hash;
-    int32_t size;
+    int64_t size;
     int needed;
     std::vector<std::string> messages;
   } cases[] = {
@@ -163,6 +164,10 @@ TEST_F(updater_test, file_needs_update_compares_size_and_hash_and_explains_in_ve
       {"size", HASH_A, 123456, 1,
        {"Expected   123456, " + std::string(HASH_A), "Previous        5, " + std::string(HASH_A) + " - file 'size'"}},
       {"new", HASH_A, 5, 1, {"File 'new' missing, should update."}},
+      // Sizes compare and print whole beyond 32 bits.
+      {"big", HASH_A, 2147483649, 0, {}},
+      {"wrapped", HASH_A, 4294967301, 1,
+       {"Expected 4294967301, " + std::string(HASH_A), "Previous        5, " + std::string(HASH_A) + " - file 'wrapped'"}},
   };
   for (auto &c : cases) {
     seen.messages.clear();
@@ -264,6 +269,23 @@ TEST_F(progress_tick_test, file_progress_ticks_until_the_file_is_complete) {
   ovu_updater::on_file_progress(&updater, 40, 100);
   ovu_updater::on_file_progress(&updater, 100, 100);
   EXPECT_EQ(seen.overall, (std::vector<std::pair<double, double>>{{0, 100}, {40, 100}}));
+  EXPECT_EQ(updater.current_file_bytes, 0);
+}
+
+// Files of 2 GiB and more: the file's count reaches the overall progress
+// whole, and only the count that equals the file's length completes it.
+TEST_F(progress_tick_test, file_progress_beyond_32_bits_reaches_the_overall_progress_whole) {
+  constexpr int64_t kFile = (int64_t{1} << 32) + 5;
+  updater.stats.expected_download_byte_count = 100.0 + static_cast<double>(kFile);
+  updater.stats.current_download_byte_count = 100;
+  ovu_updater::on_file_progress(&updater, 0, kFile);
+  ovu_updater::on_file_progress(&updater, int64_t{1} << 31, kFile);
+  ovu_updater::on_file_progress(&updater, 5, kFile);
+  ovu_updater::on_file_progress(&updater, kFile - 1, kFile);
+  ovu_updater::on_file_progress(&updater, kFile, kFile);
+  const double total = 4294967401.0;
+  EXPECT_EQ(seen.overall, (std::vector<std::pair<double, double>>{
+                              {100, total}, {2147483748.0, total}, {105, total}, {4294967400.0, total}}));
   EXPECT_EQ(updater.current_file_bytes, 0);
 }
 
