@@ -1,6 +1,6 @@
 # Shared pieces of the benchmark scripts: nginx on loopback (scripts/
-# nginx.sh), wall times and peak memory from /usr/bin/time -v, medians and
-# verdicts. Sourced, not run.
+# nginx.sh), trees of game files and empty installations, wall times and
+# peak memory from /usr/bin/time -v, medians and verdicts. Sourced, not run.
 
 TIME=/usr/bin/time
 
@@ -37,4 +37,30 @@ ratio() {
 # verdict VALUE TARGET prints whether VALUE <= TARGET.
 verdict() {
   awk -v r="$1" -v t="$2" 'BEGIN { print (r != "n/a" && r <= t) ? "within target" : "ABOVE TARGET" }'
+}
+
+# make_tree DIR COUNT MIN MAX writes COUNT files of MIN..MAX random bytes
+# into 100 directories under DIR.
+make_tree() {
+  python3 - "$@" <<'PY'
+import os, random, sys
+root, count, low, high = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
+rng = random.Random(count)
+for i in range(count):
+    d = os.path.join(root, "d%02d" % (i % 100))
+    os.makedirs(d, exist_ok=True)
+    with open(os.path.join(d, "f%06d.dat" % i), "wb") as f:
+        f.write(rng.randbytes(rng.randint(low, high)))
+PY
+}
+
+# fresh_installation DIR makes an empty installation with the header-only
+# manifest.
+fresh_installation() {
+  rm -rf "$1"
+  mkdir -p "$1"
+  printf '%s\n' "# This is an automatically generated file - do not modify" \
+    "# It contains a list of the files currently managed by the" \
+    "# updater.  Changing or deleting it may cause your next" \
+    "# update to download far more things than it needs." "" > "$1/update_manifest.lst"
 }

@@ -54,21 +54,6 @@ cleanup() {
 trap cleanup EXIT
 mkdir -p "$WORK/docroot"
 
-# make_tree DIR COUNT MIN MAX writes COUNT files of MIN..MAX random bytes
-# into 100 directories under DIR.
-make_tree() {
-  python3 - "$@" <<'PY'
-import os, random, sys
-root, count, low, high = sys.argv[1], int(sys.argv[2]), int(sys.argv[3]), int(sys.argv[4])
-rng = random.Random(count)
-for i in range(count):
-    d = os.path.join(root, "d%02d" % (i % 100))
-    os.makedirs(d, exist_ok=True)
-    with open(os.path.join(d, "f%06d.dat" % i), "wb") as f:
-        f.write(rng.randbytes(rng.randint(low, high)))
-PY
-}
-
 # local_manifest_from PUBLISHED writes the local manifest that an
 # installation of everything PUBLISHED lists has.
 local_manifest_from() {
@@ -122,17 +107,6 @@ for i in $(seq "$INSTALL_FILES"); do
   n=$((i - 1))
   printf 'http://127.0.0.1/install/d%02d/f%06d.dat\n' $((n % 100)) "$n"
 done > "$WORK/urls"
-
-# fresh_installation DIR makes an empty installation with the header-only
-# manifest.
-fresh_installation() {
-  rm -rf "$1"
-  mkdir -p "$1"
-  printf '%s\n' "# This is an automatically generated file - do not modify" \
-    "# It contains a list of the files currently managed by the" \
-    "# updater.  Changing or deleting it may cause your next" \
-    "# update to download far more things than it needs." "" > "$1/update_manifest.lst"
-}
 
 CHECK_OURS=""
 CHECK_RSYNC=""

@@ -13,7 +13,7 @@ native_packages=(
   build-essential cmake g++ clang libclang-rt-14-dev
   googletest libgtest-dev
   zlib1g-dev android-libboringssl-dev
-  nginx-light curl wget rsync openssl python3
+  nginx-light curl wget aria2 rsync openssl python3
   iproute2 util-linux procps time strace
 )
 windows_packages=(
