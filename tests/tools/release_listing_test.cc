@@ -146,6 +146,11 @@ TEST(release_listing_test, refuses_a_name_whose_local_manifest_line_would_be_cut
   EXPECT_EQ(release_name_problem(std::string(947, 'n'), 10000000000u), TOO_LONG);
   EXPECT_EQ(release_name_problem(std::string(944, 'n'), 1099511627776u), "");
   EXPECT_EQ(release_name_problem(std::string(945, 'n'), 1099511627776u), TOO_LONG);
+  // A size beyond the largest file is the problem, whatever the name: no
+  // manifest holds it, so it has no line length.
+  for (uint64_t size : {uint64_t{1099511627777u}, uint64_t{9223372036854775808u}, uint64_t{18446744073709551615u}}) {
+    EXPECT_EQ(release_name_problem(std::string(940, 'n'), size), "larger than 1099511627776 bytes") << size;
+  }
   EXPECT_EQ(release_name_problem(std::string(100, 'd') + "/" + std::string(900, 'n'), 1), TOO_LONG);
 }
 
