@@ -16,6 +16,8 @@ typedef int socklen_t;
 namespace {
 
 constexpr size_t kPieceSize = 4096;
+// A peer that takes no byte for this long has stopped reading.
+constexpr int kSendTimeoutMs = 10000;
 
 platform_socket_handle open_stream() {
   platform_socket_startup();
@@ -54,8 +56,14 @@ loopback_connection &loopback_connection::operator=(loopback_connection &&other)
 bool loopback_connection::send_all(const std::string &bytes) {
   size_t done = 0;
   while (done < bytes.size()) {
-    int n = platform_socket_send(handle_, bytes.data() + done,
-                                 static_cast<int>(bytes.size() - done));
+    // One piece at a time, once the socket takes more: a send of megabytes
+    // that blocks while the client resets the connection never returned
+    // under Wine.
+    if (!wait_for(handle_, PLATFORM_SOCKET_WRITABLE, kSendTimeoutMs)) {
+      return false;
+    }
+    size_t left = bytes.size() - done;
+    int n = platform_socket_send(handle_, bytes.data() + done, static_cast<int>(left < kPieceSize ? left : kPieceSize));
     if (n <= 0) {
       return false;
     }

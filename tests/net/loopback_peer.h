@@ -27,7 +27,8 @@ class loopback_connection {
 
   bool is_open() const { return handle_ != PLATFORM_INVALID_SOCKET; }
   int native() const { return platform_socket_native(handle_); }
-  // send_all writes every byte of |bytes| (blocking); true when all went.
+  // send_all writes every byte of |bytes|, waiting up to 10 s for the peer
+  // to take each piece; true when all went.
   bool send_all(const std::string &bytes);
   // receive_exactly reads |count| bytes, waiting up to |timeout_ms| for
   // each piece; returns what arrived.
