@@ -14,7 +14,10 @@
 # set up or a run goes wrong, never on timing.
 #
 # Environment: BUILD_DIR (default build-bench under the source tree), RUNS,
-# CHECK_FILES, INSTALL_FILES.
+# CHECK_FILES, INSTALL_FILES, and UPDATE_BASELINE: the path of an
+# update_bench built from another commit, which then also installs (b) in
+# every run, so that the cost of a change to installing is a ratio of one
+# run.
 set -euo pipefail
 
 ROOT=$(cd "$(dirname "$0")/.." && pwd)
@@ -30,7 +33,12 @@ CHECK_FILES=${CHECK_FILES:-100000}
 INSTALL_FILES=${INSTALL_FILES:-5000}
 RSYNC_PORT=8730
 CHECK_TARGET=0.5
-INSTALL_TARGET=1.0
+INSTALL_TARGET=0.7
+BASELINE=${UPDATE_BASELINE:-}
+if [ -n "$BASELINE" ] && [ ! -x "$BASELINE" ]; then
+  echo "update_bench.sh: UPDATE_BASELINE=$BASELINE is not a program" >&2
+  exit 1
+fi
 CHECK_PEAK_TARGET_KIB=65536
 
 require_tools "$NGINX" "$TIME" curl wget rsync cmake python3
@@ -112,6 +120,7 @@ CHECK_OURS=""
 CHECK_RSYNC=""
 INSTALL_OURS=""
 INSTALL_WGET=""
+INSTALL_BASELINE=""
 CHECK_PEAK=0
 INSTALL_PEAK=0
 for run in $(seq "$RUNS"); do
@@ -125,6 +134,13 @@ for run in $(seq "$RUNS"); do
   rm -rf "$WORK/wget"
   "$TIME" -v -o "$WORK/install_wget.time" wget -q -i "$WORK/urls" -x -nH -P "$WORK/wget"
   [ "$(find "$WORK/wget" -type f | wc -l)" = "$INSTALL_FILES" ] || { echo "wget did not fetch every file" >&2; exit 1; }
+
+  if [ -n "$BASELINE" ]; then
+    fresh_installation "$WORK/baseline"
+    (cd "$WORK/baseline" && "$TIME" -v -o "$WORK/install_baseline.time" "$BASELINE" /install manifest.lst.z > "$WORK/install_baseline.out")
+    grep -q "saved $INSTALL_FILES failed 0 " "$WORK/install_baseline.out" || { echo "the baseline did not install every file:" >&2; cat "$WORK/install_baseline.out" >&2; exit 1; }
+    INSTALL_BASELINE="$INSTALL_BASELINE $(seconds_of "$WORK/install_baseline.time")"
+  fi
 
   c_ours=$(seconds_of "$WORK/check_ours.time"); c_rsync=$(seconds_of "$WORK/check_rsync.time")
   i_ours=$(seconds_of "$WORK/install_ours.time"); i_wget=$(seconds_of "$WORK/install_wget.time")
@@ -150,3 +166,7 @@ echo "    our peak memory: $CHECK_PEAK KiB (target < $CHECK_PEAK_TARGET_KIB KiB:
 printf '(b) install of %d files of 4 KiB: median ours %.2f s, wget -i %.2f s\n' "$INSTALL_FILES" "$I_OURS" "$I_WGET"
 echo "    ratio ours / wget: $I_RATIO (target <= $INSTALL_TARGET: $(verdict "$I_RATIO" "$INSTALL_TARGET"))"
 echo "    our peak memory: $INSTALL_PEAK KiB"
+if [ -n "$BASELINE" ]; then
+  I_BASE=$(med "$INSTALL_BASELINE")
+  printf '    baseline %s: median %.2f s; ratio ours / baseline: %s\n' "$BASELINE" "$I_BASE" "$(ratio "$I_OURS" "$I_BASE")"
+fi

@@ -65,6 +65,8 @@ TEST(verified_body_test, judges_size_and_digest) {
       {"in pieces", {file.substr(0, 5), "", file.substr(5, 7), file.substr(12)}, QARN_BODY_MATCHES, 1},
       {"other bytes of the same size", {std::string(file.size(), 'x')}, QARN_BODY_OTHER_DIGEST, 1},
       {"one byte changed", {file.substr(0, 10) + "X" + file.substr(11)}, QARN_BODY_OTHER_DIGEST, 1},
+      {"the last byte changed", {file.substr(0, file.size() - 1) + "X"}, QARN_BODY_OTHER_DIGEST, 1},
+      {"the last byte changed, alone in its piece", {file.substr(0, file.size() - 1), "X"}, QARN_BODY_OTHER_DIGEST, 1},
       {"one byte short", {file.substr(1)}, QARN_BODY_TOO_SHORT, 1},
       {"nothing", {}, QARN_BODY_TOO_SHORT, 1},
       {"one byte more", {file + "!"}, QARN_BODY_TOO_LONG, 0},
