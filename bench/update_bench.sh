@@ -148,8 +148,9 @@ for run in $(seq "$RUNS"); do
   INSTALL_OURS="$INSTALL_OURS $i_ours"; INSTALL_WGET="$INSTALL_WGET $i_wget"
   peak=$(peak_kib_of "$WORK/check_ours.time"); [ "$peak" -gt "$CHECK_PEAK" ] && CHECK_PEAK=$peak
   peak=$(peak_kib_of "$WORK/install_ours.time"); [ "$peak" -gt "$INSTALL_PEAK" ] && INSTALL_PEAK=$peak
-  printf 'run %d: check  ours %6.2f s  rsync %6.2f s   install  ours %6.2f s  wget %6.2f s\n' \
-    "$run" "$c_ours" "$c_rsync" "$i_ours" "$i_wget"
+  printf 'run %d: check  ours %6.2f s  rsync %6.2f s   install  ours %6.2f s  wget %6.2f s%s\n' \
+    "$run" "$c_ours" "$c_rsync" "$i_ours" "$i_wget" \
+    "$([ -z "$BASELINE" ] || printf '  baseline %6.2f s' "${INSTALL_BASELINE##* }")"
 done
 
 med() { echo "$1" | tr ' ' '\n' | grep . | median; }
