@@ -11,6 +11,7 @@
 #include "support/text_scan.h"
 #include "updater/case_collisions.h"
 #include "updater/file_name_case.h"
+#include "updater/installed_files_check.h"
 
 namespace {
 
@@ -35,22 +36,6 @@ void report_save_failure(const char *path) {
   qarn_bounded_string message;
   message.append("Error in ovu_file_manifest::save_file() - unable to save file '").append(path).append("'.");
   report(message.text(), QARN_DIAG_MANIFEST);
-}
-
-bool file_matches(const char *path, int64_t size) {
-  qarn_file_info info;
-  return qarn_filename_get_file_info(path, &info) && info.is_regular_file && info.size == size;
-}
-
-// A path cut to fit its string names another file; such an entry cannot
-// be one that was installed, so it counts as missing.
-bool entry_file_matches(const char *base_path, const ovu_manifest_entry *entry) {
-  qarn_bounded_string path;
-  if (base_path != nullptr && base_path[0] != '\0') {
-    path.append(base_path).append("/");
-  }
-  path.append(entry->name);
-  return !path.is_full() && file_matches(path.text(), entry->size);
 }
 
 // The format of an entry line: the size takes at least ten columns, more
@@ -320,12 +305,27 @@ int32_t ovu_file_manifest::forget_names_in(const ovu_comparison_key_index &keys)
 }
 
 int32_t ovu_file_manifest::prune_missing(const char *base_path) {
+  int32_t count = 0;
+  for (const ovu_manifest_entry *entry = head_; entry != nullptr; entry = entry->next) {
+    count++;
+  }
+  unsigned char *matches = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(count) + 1));
+  if (matches != nullptr) {
+    ovu_check_installed_files(base_path != nullptr ? base_path : "", head_, count, matches);
+  }
   int32_t kept = 0;
   ovu_manifest_entry *previous = nullptr;
   ovu_manifest_entry *entry = head_;
-  while (entry != nullptr) {
+  for (int32_t i = 0; entry != nullptr; i++) {
     ovu_manifest_entry *next = entry->next;
-    if (entry_file_matches(base_path, entry)) {
+    unsigned char matched = 0;
+    if (matches != nullptr) {
+      matched = matches[i];
+    } else {
+      // Without memory for the whole list, each file is checked alone.
+      ovu_check_installed_files(base_path != nullptr ? base_path : "", entry, 1, &matched);
+    }
+    if (matched) {
       kept++;
       previous = entry;
     } else {
@@ -333,6 +333,7 @@ int32_t ovu_file_manifest::prune_missing(const char *base_path) {
     }
     entry = next;
   }
+  std::free(matches);
   return kept;
 }
 
