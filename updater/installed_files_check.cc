@@ -1,7 +1,10 @@
 #include "updater/installed_files_check.h"
 
 #include <cstring>
+#include <system_error>
+#include <thread>
 
+#include "platform/processors.h"
 #include "support/bounded_string.h"
 #include "support/file_status_walker.h"
 
@@ -41,5 +44,24 @@ void check_in_order(const char *base_path, const ovu_manifest_entry *first, int3
 
 void ovu_check_installed_files(const char *base_path, const ovu_manifest_entry *first, int32_t count,
                                unsigned char *matches) {
-  check_in_order(base_path, first, count, matches);
+  if (count < OVU_SHARED_CHECK_MIN_ENTRIES || platform_processor_count() < 2) {
+    check_in_order(base_path, first, count, matches);
+    return;
+  }
+  int32_t half = count / 2;
+  const ovu_manifest_entry *second_half = first;
+  for (int32_t i = 0; i < half; i++) {
+    second_half = second_half->next;
+  }
+  std::thread helper;
+  // The standard library reports a thread it could not create only by
+  // throwing; this thread then checks the second half too.
+  try {
+    helper = std::thread(check_in_order, base_path, second_half, count - half, matches + half);
+  } catch (const std::system_error &) {
+    check_in_order(base_path, first, count, matches);
+    return;
+  }
+  check_in_order(base_path, first, half, matches);
+  helper.join();
 }

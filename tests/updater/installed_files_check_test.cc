@@ -54,13 +54,13 @@ class installed_files_check_test : public testing::Test {
   std::vector<unsigned char> expected;
 };
 
-// The entries around the middle and at both ends are wrong in every way,
-// and each answer must land on its own entry.
+// A long list is split in halves: the entries around the split and at both
+// ends are wrong in every way, and each answer must land on its own entry.
 TEST_F(installed_files_check_test, a_long_list_gets_every_answer_in_its_place) {
-  const int32_t count = 3 * 1024 + 1;
+  const int32_t count = 3 * OVU_SHARED_CHECK_MIN_ENTRIES + 1;
   static const int32_t half = count / 2;
   make_installation(count, 40, [](int32_t i) {
-    const int32_t around_split[] = {0, half - 2, half + 1, 3 * 1024};
+    const int32_t around_split[] = {0, half - 2, half + 1, 3 * OVU_SHARED_CHECK_MIN_ENTRIES};
     for (int32_t at : around_split) {
       if (i == at) return on_disk::missing;
     }
