@@ -1,5 +1,7 @@
 #include "support/memory_arena.h"
 
+#include <cstddef>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -33,8 +35,9 @@ qarn_memory_arena::~qarn_memory_arena() { release(); }
 qarn_memory_arena::block *qarn_memory_arena::add_block(size_t length, size_t alignment) {
   size_t room = QARN_ARENA_BLOCK_LEN;
   if (length > QARN_ARENA_LARGE_REQUEST_LEN) {
-    // Room for the worst padding too.
-    if (length > SIZE_MAX - sizeof(block) - alignment) {
+    // Room for the worst padding too; no object may be larger than
+    // PTRDIFF_MAX bytes, so a block of more is never asked for.
+    if (length > static_cast<size_t>(PTRDIFF_MAX) - sizeof(block) - alignment) {
       return nullptr;
     }
     room = length + alignment - 1;
