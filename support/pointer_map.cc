@@ -58,9 +58,16 @@ uint32_t qarn_pointer_map_hash(const char *text) {
   return static_cast<uint32_t>(h ^ (h >> 32));
 }
 
-qarn_void_pointer_map::qarn_void_pointer_map()
-    : table_(nullptr), capacity_(0), mask_(0), count_(0) {
+qarn_void_pointer_map::qarn_void_pointer_map(qarn_map_keys keys)
+    : keys_(keys), table_(nullptr), capacity_(0), mask_(0), count_(0) {
   allocate_initial_table();
+}
+
+void qarn_void_pointer_map::drop_key(slot &s) const {
+  if (keys_ == qarn_map_keys::copied) {
+    qarn_free_text(&s.key);
+  }
+  s.key = nullptr;
 }
 
 qarn_void_pointer_map::~qarn_void_pointer_map() { clear(); }
@@ -71,7 +78,7 @@ void qarn_void_pointer_map::clear() {
   }
   for (uint32_t i = 0; i < capacity_; i++) {
     table_[i].value = nullptr;
-    qarn_free_text(&table_[i].key);
+    drop_key(table_[i]);
   }
   std::free(table_);
   table_ = nullptr;
@@ -134,8 +141,8 @@ void qarn_void_pointer_map::move_insert(const slot &entry) {
   } while (i != home);
   report("Error in qarn_void_pointer_map::move_insert(), table full?", QARN_DIAG_MISUSE);
   // The entry is lost to the map; its key copy must not leak with it.
-  char *key = entry.key;
-  qarn_free_text(&key);
+  slot lost = entry;
+  drop_key(lost);
   count_--;
 }
 
@@ -174,7 +181,7 @@ int qarn_void_pointer_map::store(void *value, const char *key) {
     probes_++;
     slot &s = table_[i];
     if (s.value == nullptr) {
-      char *copy = qarn_strdup(key);
+      char *copy = keys_ == qarn_map_keys::copied ? qarn_strdup(key) : const_cast<char *>(key);
       if (copy == nullptr) {
         report("Error in qarn_void_pointer_map::store(), key copy alloc failed.",
                QARN_DIAG_RESOURCE);
@@ -242,7 +249,7 @@ void *qarn_void_pointer_map::remove(const char *key) {
   slot &s = table_[index];
   void *value = s.value;
   s.value = nullptr;
-  qarn_free_text(&s.key);
+  drop_key(s);
   count_--;
   compact_after_remove(static_cast<uint32_t>(index));
   return value;

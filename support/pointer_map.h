@@ -2,8 +2,8 @@
 // table with linear probing over a power-of-two slot array. Each slot keeps
 // its key's hash, so probes compare hashes before texts and growth never
 // rehashes. Removal shifts the following entries back instead of leaving
-// deleted markers. The map owns its slots and its copies of the keys, never
-// the values.
+// deleted markers. The map owns its slots and, unless it borrows them, its
+// copies of the keys; never the values.
 //
 // Keys come from manifests that a server sends, so the slots follow a hash
 // under the process's secret key (qarn_keyed_hash): with a hash that anyone
@@ -27,10 +27,20 @@ uint32_t qarn_string_hash(const char *text);
 // to process.
 uint32_t qarn_pointer_map_hash(const char *text);
 
+// Whether a map copies the keys it stores or keeps the caller's: a map of
+// names that live as long as their entries, such as an index of manifest
+// entries kept in one arena, needs no copy of each.
+enum class qarn_map_keys {
+  copied,    // store copies the key; the map frees its copy
+  borrowed,  // store keeps the caller's pointer
+};
+
 class qarn_void_pointer_map {
  public:
   // Builds a map of 32 empty slots; reports when they cannot be allocated.
-  qarn_void_pointer_map();
+  // With qarn_map_keys::borrowed, every key stored must stay alive and
+  // unchanged until it is removed or the map cleared or destroyed.
+  explicit qarn_void_pointer_map(qarn_map_keys keys = qarn_map_keys::copied);
   // Frees every key copy and the slots; the values are the caller's.
   ~qarn_void_pointer_map();
   qarn_void_pointer_map(const qarn_void_pointer_map &) = delete;
@@ -64,9 +74,12 @@ class qarn_void_pointer_map {
  private:
   struct slot {
     void *value;  // null marks an empty slot
-    char *key;    // owned copy, or null
+    char *key;    // owned copy or the caller's key (keys_), or null
     uint32_t hash;
   };
+
+  // Forgets the key of |s|, freeing it when it is the map's copy.
+  void drop_key(slot &s) const;
 
   // Allocates |slot_count| empty slots; null when memory is exhausted.
   static slot *allocate_slots(uint32_t slot_count);
@@ -88,6 +101,7 @@ class qarn_void_pointer_map {
   bool may_move_into_hole(uint32_t j, uint32_t hole) const;
   void report_duplicate(const char *key) const;
 
+  qarn_map_keys keys_;
   slot *table_;
   uint32_t capacity_;
   uint32_t mask_;

@@ -11,6 +11,7 @@
 #include "support/text_scan.h"
 #include "updater/case_collisions.h"
 #include "updater/file_name_case.h"
+#include "updater/installed_files_check.h"
 
 namespace {
 
@@ -35,22 +36,6 @@ void report_save_failure(const char *path) {
   qarn_bounded_string message;
   message.append("Error in ovu_file_manifest::save_file() - unable to save file '").append(path).append("'.");
   report(message.text(), QARN_DIAG_MANIFEST);
-}
-
-bool file_matches(const char *path, int64_t size) {
-  qarn_file_info info;
-  return qarn_filename_get_file_info(path, &info) && info.is_regular_file && info.size == size;
-}
-
-// A path cut to fit its string names another file; such an entry cannot
-// be one that was installed, so it counts as missing.
-bool entry_file_matches(const char *base_path, const ovu_manifest_entry *entry) {
-  qarn_bounded_string path;
-  if (base_path != nullptr && base_path[0] != '\0') {
-    path.append(base_path).append("/");
-  }
-  path.append(entry->name);
-  return !path.is_full() && file_matches(path.text(), entry->size);
 }
 
 // The format of an entry line: the size takes at least ten columns, more
@@ -84,6 +69,8 @@ class ovu_comparison_key_index {
     return !key.is_full() &&
            (map_.lookup(key.text()) != nullptr || map_.store(const_cast<ovu_manifest_entry *>(entry), key.text()));
   }
+  // Whether no key is stored.
+  bool empty() const { return map_.count() == 0; }
   // Whether an entry is stored under the key of |name|.
   bool holds(const char *name) const {
     qarn_heap_bounded_string key(key_room(name));
@@ -130,15 +117,18 @@ int32_t ovu_file_manifest::load_file(const char *path) {
   char line[OVU_MANIFEST_LINE_BUFFER_LEN];
   qarn_line_reader lines(file);
   while (lines.next_line(line, sizeof(line)) > 0) {
+    ovu_manifest_line_fields fields;
+    ovu_manifest_line_kind kind = ovu_scan_manifest_line(OVU_LOCAL_MANIFEST_CONTEXT, line, &fields);
+    if (kind == OVU_MANIFEST_LINE_COMMENT) {
+      continue;
+    }
     ovu_manifest_entry *entry = nullptr;
-    if (!parse_manifest_line(OVU_LOCAL_MANIFEST_CONTEXT, line, &entry)) {
+    if (kind == OVU_MANIFEST_LINE_MALFORMED || (entry = ovu_make_arena_entry(arena_, fields)) == nullptr) {
       count = -1;
       break;
     }
-    if (entry != nullptr) {
-      append(entry);
-      count++;
-    }
+    append(entry);
+    count++;
   }
   qarn_fclose(file);
   return count;
@@ -182,27 +172,25 @@ ovu_manifest_entry *ovu_file_manifest::find(const char *name) const {
 }
 
 int ovu_file_manifest::set_entry(const ovu_manifest_entry *entry) {
+  char *hash = nullptr;
+  if (entry->hash != nullptr && (hash = arena_.copy_text(entry->hash, std::strlen(entry->hash))) == nullptr) {
+    return 0;
+  }
   ovu_manifest_entry *known = find(entry->name);
   if (known != nullptr) {
-    char *hash = nullptr;
-    if (entry->hash != nullptr && (hash = qarn_strdup(entry->hash)) == nullptr) {
-      return 0;
-    }
-    qarn_free_text(&known->hash);
+    // The old token stays in the arena, unused, until the manifest is
+    // cleared: one per installed file.
     known->hash = hash;
     known->size = entry->size;
     return 1;
   }
-  ovu_manifest_entry *added = ovu_new_manifest_entry();
-  if (added == nullptr) {
+  ovu_manifest_entry *added = arena_.make<ovu_manifest_entry>();
+  if (added == nullptr || (added->name = arena_.copy_text(entry->name, std::strlen(entry->name))) == nullptr) {
     return 0;
   }
-  added->name = qarn_strdup(entry->name);
-  added->hash = qarn_strdup(entry->hash);
+  added->hash = hash;
   added->size = entry->size;
-  if (added->name == nullptr || (entry->hash != nullptr && added->hash == nullptr) ||
-      !index_.store(added, added->name)) {
-    ovu_free_manifest_entry(added);
+  if (!index_.store(added, added->name)) {
     return 0;
   }
   added->next = head_;
@@ -233,7 +221,7 @@ void ovu_file_manifest::drop_from_index(ovu_manifest_entry *entry) {
 }
 
 // Takes |entry|, which follows |previous| (null: the head), out of the
-// list and the index and frees it.
+// list and the index; its memory stays in the arena until clear.
 void ovu_file_manifest::unlink(ovu_manifest_entry *previous, ovu_manifest_entry *entry) {
   if (previous == nullptr) {
     head_ = entry->next;
@@ -245,7 +233,6 @@ void ovu_file_manifest::unlink(ovu_manifest_entry *previous, ovu_manifest_entry 
   }
   entry->next = nullptr;
   drop_from_index(entry);
-  ovu_free_manifest_entry(entry);
 }
 
 int32_t ovu_file_manifest::forget_entries(const qarn_growable_array &plan) {
@@ -296,6 +283,11 @@ int32_t ovu_file_manifest::forget_case_collisions() {
 // Drops every entry whose name is one file on Windows with a name of
 // |keys|. Returns the number dropped.
 int32_t ovu_file_manifest::forget_names_in(const ovu_comparison_key_index &keys) {
+  // With no name to forget, the key of every name would be made (on the
+  // heap) for nothing.
+  if (keys.empty()) {
+    return 0;
+  }
   int32_t removed = 0;
   ovu_manifest_entry *previous = nullptr;
   ovu_manifest_entry *entry = head_;
@@ -313,12 +305,27 @@ int32_t ovu_file_manifest::forget_names_in(const ovu_comparison_key_index &keys)
 }
 
 int32_t ovu_file_manifest::prune_missing(const char *base_path) {
+  int32_t count = 0;
+  for (const ovu_manifest_entry *entry = head_; entry != nullptr; entry = entry->next) {
+    count++;
+  }
+  unsigned char *matches = static_cast<unsigned char *>(std::malloc(static_cast<size_t>(count) + 1));
+  if (matches != nullptr) {
+    ovu_check_installed_files(base_path != nullptr ? base_path : "", head_, count, matches);
+  }
   int32_t kept = 0;
   ovu_manifest_entry *previous = nullptr;
   ovu_manifest_entry *entry = head_;
-  while (entry != nullptr) {
+  for (int32_t i = 0; entry != nullptr; i++) {
     ovu_manifest_entry *next = entry->next;
-    if (entry_file_matches(base_path, entry)) {
+    unsigned char matched = 0;
+    if (matches != nullptr) {
+      matched = matches[i];
+    } else {
+      // Without memory for the whole list, each file is checked alone.
+      ovu_check_installed_files(base_path != nullptr ? base_path : "", entry, 1, &matched);
+    }
+    if (matched) {
       kept++;
       previous = entry;
     } else {
@@ -326,12 +333,13 @@ int32_t ovu_file_manifest::prune_missing(const char *base_path) {
     }
     entry = next;
   }
+  std::free(matches);
   return kept;
 }
 
 void ovu_file_manifest::clear() {
   index_.clear();
-  ovu_free_manifest_list(&head_);
+  arena_.release();
   head_ = nullptr;
   tail_ = nullptr;
   has_duplicates_ = false;

@@ -20,6 +20,7 @@
 #include <cstdio>
 
 #include "support/growable_array.h"
+#include "support/memory_arena.h"
 #include "support/pointer_map.h"
 #include "updater/manifest_entry.h"
 
@@ -110,9 +111,12 @@ class ovu_file_manifest {
   int32_t forget_names_in(const ovu_comparison_key_index &keys);
   int write_entries(FILE *file) const;
 
+  // Every entry of the list, its name and its hash token live here; an
+  // entry dropped from the list stays until clear.
+  qarn_memory_arena arena_;
   ovu_manifest_entry *head_ = nullptr;
   ovu_manifest_entry *tail_ = nullptr;  // last entry, for appends in file order
-  qarn_void_pointer_map index_;         // name -> entry
+  qarn_void_pointer_map index_{qarn_map_keys::borrowed};  // name -> entry, keyed by the entry's name
   bool has_duplicates_ = false;         // a loaded name was met twice
 };
 

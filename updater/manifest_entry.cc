@@ -74,6 +74,16 @@ char *copy_hash_token(const char *hash, const char *hash_end) {
   return copy;
 }
 
+// copy_hash_token's cut, into |arena|.
+char *copy_hash_token_into(qarn_memory_arena &arena, const char *hash, size_t length) {
+  if (length >= static_cast<size_t>(QARN_BOUNDED_STRING_CAPACITY)) {
+    qarn_bounded_string cut;
+    cut.append_word(hash);
+    return arena.copy_text(cut.text(), std::strlen(cut.text()));
+  }
+  return arena.copy_text(hash, length);
+}
+
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 
 // Reads a size token: an optional sign, then at least one digit; its first
@@ -143,15 +153,15 @@ void ovu_free_manifest_list(ovu_manifest_entry **head) {
   *head = nullptr;
 }
 
-int parse_manifest_line(const char *context, const char *line, ovu_manifest_entry **out) {
-  *out = nullptr;
+ovu_manifest_line_kind ovu_scan_manifest_line(const char *context, const char *line,
+                                              ovu_manifest_line_fields *fields) {
   const char *hash = skip_blanks(line);
   if (*hash == '\0' || *hash == '#') {
-    return 1;
+    return OVU_MANIFEST_LINE_COMMENT;
   }
   if (!has_checked_hash_prefix(hash)) {
     report_syntax_error(context, HASH_ERROR, line);
-    return 0;
+    return OVU_MANIFEST_LINE_MALFORMED;
   }
   // The size and the name are the words after the hash, as next_arg finds
   // them; the scans start where the previous word ended.
@@ -160,14 +170,46 @@ int parse_manifest_line(const char *context, const char *line, ovu_manifest_entr
   int64_t size = 0;
   if (*size_token == '\0' || !parse_size(size_token, &size)) {
     report_syntax_error(context, SIZE_ERROR, line);
-    return 0;
+    return OVU_MANIFEST_LINE_MALFORMED;
   }
   const char *name = skip_separators(word_end(size_token));
   if (*name == '\0') {
     report_syntax_error(context, NAME_ERROR, line);
-    return 0;
+    return OVU_MANIFEST_LINE_MALFORMED;
   }
-  *out = make_entry(hash, hash_end, size, name);
+  fields->hash = hash;
+  fields->hash_len = static_cast<size_t>(hash_end - hash);
+  fields->size = size;
+  fields->name = name;
+  return OVU_MANIFEST_LINE_ENTRY;
+}
+
+ovu_manifest_entry *ovu_make_arena_entry(qarn_memory_arena &arena, const ovu_manifest_line_fields &fields) {
+  ovu_manifest_entry *entry = arena.make<ovu_manifest_entry>();
+  if (entry != nullptr) {
+    entry->hash = copy_hash_token_into(arena, fields.hash, fields.hash_len);
+    entry->name = arena.copy_text(fields.name, std::strlen(fields.name));
+    entry->size = fields.size;
+  }
+  if (entry == nullptr || entry->hash == nullptr || entry->name == nullptr) {
+    report_out_of_memory();
+    return nullptr;
+  }
+  return entry;
+}
+
+int parse_manifest_line(const char *context, const char *line, ovu_manifest_entry **out) {
+  *out = nullptr;
+  ovu_manifest_line_fields fields;
+  switch (ovu_scan_manifest_line(context, line, &fields)) {
+    case OVU_MANIFEST_LINE_COMMENT:
+      return 1;
+    case OVU_MANIFEST_LINE_MALFORMED:
+      return 0;
+    case OVU_MANIFEST_LINE_ENTRY:
+      break;
+  }
+  *out = make_entry(fields.hash, fields.hash + fields.hash_len, fields.size, fields.name);
   if (*out == nullptr) {
     report_out_of_memory();
     return 0;

@@ -12,7 +12,10 @@
 #ifndef TORVANE_UPDATER_MANIFEST_ENTRY_H
 #define TORVANE_UPDATER_MANIFEST_ENTRY_H
 
+#include <cstddef>
 #include <cstdint>
+
+#include "support/memory_arena.h"
 
 // How many leading characters of a hash token must be lower-case hex.
 constexpr int OVU_HASH_CHECKED_CHARS = 10;
@@ -25,8 +28,9 @@ constexpr int32_t OVU_MANIFEST_LINE_BUFFER_LEN = 1024;
 constexpr char OVU_LOCAL_MANIFEST_CONTEXT[] = "file manifest";
 constexpr char OVU_REMOTE_MANIFEST_CONTEXT[] = "downloaded data";
 
-// One heap record per entry; name and hash are owned copies (either may be
-// null), next links the entries of one list.
+// One record per entry; name and hash are copies (either may be null),
+// owned by the entry on the heap or by the arena the entry lives in; next
+// links the entries of one list.
 struct ovu_manifest_entry {
   char *name;
   char *hash;
@@ -46,6 +50,35 @@ void ovu_free_manifest_entry(ovu_manifest_entry *entry);
 // ovu_free_manifest_list frees every entry of the list that starts at
 // |*head| and sets |*head| to null.
 void ovu_free_manifest_list(ovu_manifest_entry **head);
+
+// The three fields of an entry line, as views into the line: the hash
+// token's |hash_len| bytes at |hash|, the size, and the name, which runs to
+// the end of the line and so ends at its NUL.
+struct ovu_manifest_line_fields {
+  const char *hash;
+  size_t hash_len;
+  int64_t size;
+  const char *name;
+};
+
+enum ovu_manifest_line_kind {
+  OVU_MANIFEST_LINE_COMMENT,    // a comment or an empty line
+  OVU_MANIFEST_LINE_ENTRY,      // an entry line; its fields are set
+  OVU_MANIFEST_LINE_MALFORMED,  // a syntax error, reported
+};
+
+// ovu_scan_manifest_line reads one manifest line without copying any of
+// it. For an entry line it sets |*fields| to views into |line|, valid while
+// |line| is. |context| names the line's source in the reports.
+ovu_manifest_line_kind ovu_scan_manifest_line(const char *context, const char *line,
+                                              ovu_manifest_line_fields *fields);
+
+// ovu_make_arena_entry returns a new entry with copies of |fields|' hash
+// token and name, all three carved from |arena|: they live until the
+// arena's release, and are never freed on their own. A hash token too long
+// for a bounded string is cut as parse_manifest_line cuts it. Null when
+// memory is exhausted (reported).
+ovu_manifest_entry *ovu_make_arena_entry(qarn_memory_arena &arena, const ovu_manifest_line_fields &fields);
 
 // parse_manifest_line reads one manifest line. It sets |*out| to null
 // first; returns 1 with |*out| null for a comment or an empty line, 1 with

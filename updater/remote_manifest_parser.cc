@@ -46,7 +46,8 @@ ovu_remote_manifest_parser::~ovu_remote_manifest_parser() {
 
 void ovu_remote_manifest_parser::free_entries() {
   names_.clear();
-  ovu_free_manifest_list(&head_);
+  arena_.release();
+  head_ = nullptr;
   tail_ = nullptr;
   entry_count_ = 0;
   entry_memory_ = 0;
@@ -190,7 +191,6 @@ int ovu_remote_manifest_parser::split_lines(const char *text, int32_t length) {
 }
 
 int ovu_remote_manifest_parser::parse_line() {
-  ovu_manifest_entry *entry = nullptr;
   int parsed = 1;
   switch (parse_release_declaration(line_.text(), &declarations_)) {
     case OVU_DECLARATION_TAKEN:
@@ -199,42 +199,52 @@ int ovu_remote_manifest_parser::parse_line() {
       report_bad_declaration(line_.text());
       parsed = 0;
       break;
-    case OVU_NOT_A_DECLARATION:
-      parsed = parse_manifest_line(OVU_REMOTE_MANIFEST_CONTEXT, line_.text(), &entry);
+    case OVU_NOT_A_DECLARATION: {
+      ovu_manifest_line_fields fields;
+      switch (ovu_scan_manifest_line(OVU_REMOTE_MANIFEST_CONTEXT, line_.text(), &fields)) {
+        case OVU_MANIFEST_LINE_COMMENT:
+          break;
+        case OVU_MANIFEST_LINE_ENTRY:
+          parsed = keep_entry(fields);
+          break;
+        case OVU_MANIFEST_LINE_MALFORMED:
+          parsed = 0;
+          break;
+      }
       break;
+    }
   }
   line_.clear();
-  if (!parsed) {
-    return 0;
-  }
-  return entry == nullptr ? 1 : keep_entry(entry);
+  return parsed;
 }
 
-// Keeps |entry| (owned from here on) unless it repeats a name or passes a
-// bound. Returns 1 to go on, or 0 after a report.
-int ovu_remote_manifest_parser::keep_entry(ovu_manifest_entry *entry) {
+// Keeps the entry of |fields| unless it repeats a name or passes a bound;
+// a repeat takes no memory. Returns 1 to go on, or 0 after a report.
+int ovu_remote_manifest_parser::keep_entry(const ovu_manifest_line_fields &fields) {
   if (entry_lines_ >= max_entry_count) {
-    ovu_free_manifest_entry(entry);
     report_bound("manifest lists more than", max_entry_count, "entries");
     return 0;
   }
   entry_lines_++;
-  if (names_.lookup(entry->name) != nullptr) {
+  if (names_.lookup(fields.name) != nullptr) {
     if (first_repeat_ == nullptr) {
-      first_repeat_ = qarn_strdup(entry->name);
+      first_repeat_ = qarn_strdup(fields.name);
     }
     repeat_count_++;
-    ovu_free_manifest_entry(entry);
     return 1;
+  }
+  // An entry past the memory bound is made all the same; the refused
+  // manifest's arena goes with it.
+  ovu_manifest_entry *entry = ovu_make_arena_entry(arena_, fields);
+  if (entry == nullptr) {
+    return 0;
   }
   int64_t memory = ovu_remote_entry_memory(entry);
   if (memory > max_entry_memory - entry_memory_) {
-    ovu_free_manifest_entry(entry);
     report_bound("manifest entries take more than", max_entry_memory, "bytes of memory");
     return 0;
   }
   if (!names_.store(entry, entry->name)) {
-    ovu_free_manifest_entry(entry);
     report("Error in http_fetch_remote_manifest_data::download_data_callback(), out of memory for the name index.",
            QARN_DIAG_RESOURCE);
     return 0;

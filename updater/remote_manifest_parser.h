@@ -24,6 +24,7 @@
 #include <cstdint>
 
 #include "support/bounded_string.h"
+#include "support/memory_arena.h"
 #include "support/pointer_map.h"
 #include "updater/manifest_entry.h"
 #include "updater/release_declarations.h"
@@ -101,12 +102,13 @@ class ovu_remote_manifest_parser {
   int take_text(const char *text, int32_t length);
   int split_lines(const char *text, int32_t length);
   int parse_line();
-  int keep_entry(ovu_manifest_entry *entry);
+  int keep_entry(const ovu_manifest_line_fields &fields);
   void end_inflation();
   void free_entries();
   void report_repeats() const;
 
   qarn_bounded_string line_;            // the current, unfinished line
+  qarn_memory_arena arena_;             // the kept entries and their texts
   ovu_manifest_entry *head_ = nullptr;  // entries kept, in manifest order
   ovu_manifest_entry *tail_ = nullptr;
   int32_t entry_count_ = 0;             // entries kept
@@ -114,7 +116,7 @@ class ovu_remote_manifest_parser {
   int64_t entry_memory_ = 0;            // what the kept entries take
   int32_t repeat_count_ = 0;            // entry lines dropped as repeats
   char *first_repeat_ = nullptr;        // the name first repeated, owned
-  qarn_void_pointer_map names_;         // name -> kept entry, while lines arrive
+  qarn_void_pointer_map names_{qarn_map_keys::borrowed};  // name -> kept entry, while lines arrive
   z_stream stream_;                     // inflate state between begin and finish
   ovu_release_declarations declarations_ = {};
   int64_t inflated_len_ = 0;            // text bytes produced so far

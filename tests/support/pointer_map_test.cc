@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <ostream>
 #include <random>
@@ -114,6 +115,40 @@ TEST_F(pointer_map_test, keys_are_copied) {
   key[0] = 'X';
   EXPECT_EQ(map.lookup("update.tmp"), value(0));
   EXPECT_EQ(map.lookup(key), nullptr);
+}
+
+// A map that borrows its keys finds them through other copies of their
+// text, grows, removes and clears without ever freeing one: the keys here
+// live in one array on the stack, which a free would corrupt (and the
+// sanitizer build reports).
+TEST_F(pointer_map_test, borrowed_keys_are_used_in_place_and_never_freed) {
+  constexpr int key_count = 100;  // the table grows three times
+  constexpr int key_room = 16;
+  char keys[key_count][key_room];
+  {
+    qarn_void_pointer_map map(qarn_map_keys::borrowed);
+    for (int i = 0; i < key_count; i++) {
+      std::snprintf(keys[i], key_room, "d%02d/f%03d", i % 7, i);
+      ASSERT_EQ(map.store(value(static_cast<size_t>(i)), keys[i]), 1) << keys[i];
+    }
+    EXPECT_EQ(map.capacity(), 256u);
+    for (int i = 0; i < key_count; i += 3) {
+      std::string copy = keys[i];
+      EXPECT_EQ(map.remove(copy.c_str()), value(static_cast<size_t>(i))) << copy;
+    }
+    for (int i = 0; i < key_count; i++) {
+      std::string copy = keys[i];
+      EXPECT_EQ(map.lookup(copy.c_str()), i % 3 == 0 ? nullptr : value(static_cast<size_t>(i))) << copy;
+    }
+    map.clear();
+    EXPECT_EQ(map.lookup(keys[1]), nullptr);
+    ASSERT_EQ(map.store(value(1), keys[1]), 1);
+  }
+  for (int i = 0; i < key_count; i++) {
+    char expected[key_room];
+    std::snprintf(expected, key_room, "d%02d/f%03d", i % 7, i);
+    EXPECT_STREQ(keys[i], expected) << "the map left its keys as they were";
+  }
 }
 
 TEST_F(pointer_map_test, keys_are_case_sensitive) {

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "support/file_size_limit.h"
@@ -315,6 +316,30 @@ TEST_F(prune_test, drops_missing_files_directories_and_other_sizes) {
   // Nothing on disk changed.
   EXPECT_TRUE(dir.exists("longer.txt"));
   EXPECT_TRUE(dir.exists("now_a_dir"));
+}
+
+// A player who moved a directory of the game elsewhere and left a link in
+// its place keeps the entries of its files; a file missing there is still
+// missing.
+TEST_F(prune_test, a_directory_replaced_by_a_link_to_a_directory_is_followed) {
+  std::string path = dir.write_file("m.lst", std::string(HASH_A) + " 10 data/one.dat\n" + HASH_A +
+                                                 " 10 data/gone.dat\n" + HASH_A + " 10 top.dat\n" + HASH_A +
+                                                 " 10 data/deeper/two.dat\n");
+  ASSERT_EQ(manifest.load_file(path.c_str()), 4);
+  std::filesystem::create_directories(dir.file("installation"));
+  std::filesystem::create_directories(dir.file("elsewhere/data/deeper"));
+  dir.write_filled_file("elsewhere/data/one.dat", 10);
+  dir.write_filled_file("elsewhere/data/deeper/two.dat", 10);
+  dir.write_filled_file("installation/top.dat", 10);
+  std::error_code error;
+  std::filesystem::create_directory_symlink(dir.file("elsewhere/data"), dir.file("installation/data"), error);
+  if (error) {
+    GTEST_SKIP() << "no links here: " << error.message();
+  }
+  EXPECT_EQ(manifest.prune_missing(dir.file("installation").c_str()), 3);
+  EXPECT_EQ(entries_of(manifest), (std::vector<listed>{{"data/one.dat", HASH_A, 10},
+                                                       {"top.dat", HASH_A, 10},
+                                                       {"data/deeper/two.dat", HASH_A, 10}}));
 }
 
 TEST_F(prune_test, an_empty_base_path_checks_names_from_the_current_directory) {

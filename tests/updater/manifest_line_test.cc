@@ -107,6 +107,40 @@ TEST_P(manifest_line_test, parses_as_the_syntax_says) {
   ovu_free_manifest_entry(entry);
 }
 
+// The same line scanned in place and made into an entry in an arena: the
+// same fields, the same reports.
+TEST_P(manifest_line_test, scans_in_place_and_makes_the_same_entry_in_an_arena) {
+  const line_case &c = GetParam();
+  qarn_memory_arena arena;
+  ovu_manifest_line_fields fields = {};
+  start_capture();
+  ovu_manifest_line_kind kind = ovu_scan_manifest_line("downloaded data", c.line, &fields);
+  ovu_manifest_entry *entry = kind == OVU_MANIFEST_LINE_ENTRY ? ovu_make_arena_entry(arena, fields) : nullptr;
+  std::string reports = stop_capture();
+  switch (c.outcome) {
+    case parsed::entry:
+      ASSERT_EQ(kind, OVU_MANIFEST_LINE_ENTRY);
+      EXPECT_EQ(std::string(fields.hash, fields.hash_len), c.hash);
+      EXPECT_GE(fields.name, c.line) << "a view into the line";
+      ASSERT_NE(entry, nullptr);
+      EXPECT_STREQ(entry->hash, c.hash);
+      EXPECT_EQ(entry->size, c.size);
+      EXPECT_STREQ(entry->name, c.name);
+      EXPECT_EQ(entry->next, nullptr);
+      EXPECT_NE(entry->name, fields.name) << "a copy";
+      EXPECT_EQ(reports, "");
+      break;
+    case parsed::comment:
+      EXPECT_EQ(kind, OVU_MANIFEST_LINE_COMMENT);
+      EXPECT_EQ(reports, "");
+      break;
+    case parsed::error:
+      EXPECT_EQ(kind, OVU_MANIFEST_LINE_MALFORMED);
+      EXPECT_EQ(reports, std::string("Syntax error in downloaded data") + c.error + "\n" + c.line + "\n");
+      break;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(table, manifest_line_test, testing::ValuesIn(LINE_CASES));
 
 class manifest_line_report_test : public diagnostic_capture_test {};
@@ -138,6 +172,20 @@ TEST_F(manifest_line_report_test, a_hash_longer_than_a_bounded_string_is_cut) {
   EXPECT_STREQ(entry->name, "name");
   EXPECT_NE(reports.find("String Buffer overflow"), std::string::npos) << reports;
   ovu_free_manifest_entry(entry);
+}
+
+TEST_F(manifest_line_report_test, a_hash_longer_than_a_bounded_string_is_cut_in_an_arena_too) {
+  std::string line = std::string(7000, 'a') + " 1 name";
+  qarn_memory_arena arena;
+  ovu_manifest_line_fields fields;
+  start_capture();
+  ASSERT_EQ(ovu_scan_manifest_line("downloaded data", line.c_str(), &fields), OVU_MANIFEST_LINE_ENTRY);
+  ovu_manifest_entry *entry = ovu_make_arena_entry(arena, fields);
+  std::string reports = stop_capture();
+  ASSERT_NE(entry, nullptr);
+  EXPECT_EQ(std::string(entry->hash), std::string(5999, 'a'));
+  EXPECT_STREQ(entry->name, "name");
+  EXPECT_NE(reports.find("String Buffer overflow"), std::string::npos) << reports;
 }
 
 }  // namespace
