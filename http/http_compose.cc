@@ -101,6 +101,7 @@ int qarn_http_data_processor_oline::start_http_GET(const char *host, const char 
     // The closed connection's leftovers are behind us: read the answer.
     rx_after_final_ = 0;
     rx_ignored_reported_ = 0;
+    rx_ignored_bytes_ = 0;
     rx_state_ = QARN_HTTP_RX_IDLE;
   }
   return 1;

@@ -99,10 +99,11 @@ enum qarn_http_rx_state : int32_t {
   // The last chunk was read and the message completed: waits for trailer
   // lines up to the empty line that ends them; they are discarded.
   QARN_HTTP_RX_TRAILER = 6,
-  // The final response of a connection that is to close is complete, its
-  // trailer included: no later byte can belong to it, and none may undo
-  // it, so every later byte is ignored (one trace notice). A new request
-  // starts over in QARN_HTTP_RX_IDLE.
+  // The final response of a connection that is to close, or of a client
+  // that stops after its response, is complete, its trailer included: no
+  // later byte can belong to it, and none may undo it, so every later byte
+  // is ignored (one trace notice) and counted. A new request starts over
+  // in QARN_HTTP_RX_IDLE.
   QARN_HTTP_RX_CLOSED = 7,
 };
 
@@ -137,6 +138,12 @@ class qarn_http_data_processor_oline {
   int force_http_1_0 = 0;    // "HTTP/1.0" lines, no chunking, always "Connection: close"
   int allow_chunked_tx = 0;  // an outgoing body may use chunked framing
   int close_requested = 0;   // close after this exchange ("Connection: close")
+  // A client that reads the answer to its one request and nothing more:
+  // once the final response is complete no later byte is parsed, even on a
+  // connection that stays open. Such bytes answer no request; they are
+  // ignored and counted (rx_ignored_bytes), so that the owner can tell a
+  // peer that sent more than it was asked for.
+  int stop_after_response = 0;
   // Outgoing body bytes still to produce: 0 none, > 0 left of a declared
   // length, < 0 length not declared.
   int32_t tx_body_remaining = 0;
@@ -271,6 +278,9 @@ class qarn_http_data_processor_oline {
   // close-delimited body. 64 bits: a close-delimited body may pass 2 GiB.
   int64_t rx_body_received() const { return rx_body_received_; }
   const char *rx_line() const { return rx_line_.text(); }
+  // rx_ignored_bytes counts the bytes ignored after the final response
+  // (see QARN_HTTP_RX_CLOSED).
+  int64_t rx_ignored_bytes() const { return rx_ignored_bytes_; }
 
  private:
   // Receiving: one step on the remaining bytes; > 0 bytes consumed, 0 none
@@ -332,6 +342,7 @@ class qarn_http_data_processor_oline {
   int rx_complete_ = 0;          // see rx_message_complete
   int rx_after_final_ = 0;       // the final response of a closing connection is complete
   int rx_ignored_reported_ = 0;  // bytes after the final response were reported
+  int64_t rx_ignored_bytes_ = 0;  // bytes ignored after the final response
 };
 
 #endif

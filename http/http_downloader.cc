@@ -1,6 +1,6 @@
-// The HTTP downloader: connect, send one GET, feed the response to the
-// processor, and decide from how the connection ended whether the body is
-// whole.
+// The HTTP downloader: connect (or take the kept connection), send one
+// GET, feed the response to the processor, and decide from how the
+// response or the connection ended whether the body is whole.
 #include "http/http_downloader.h"
 
 #include <cinttypes>
@@ -27,6 +27,11 @@ void report_about_file(const char *head, const char *name, const char *tail) {
 }
 
 qarn_http_downloader &downloader_of(void *context) { return *static_cast<qarn_http_downloader *>(context); }
+
+// Outcome of an exchange beside 1 (the body is whole) and 0 (failed,
+// reported): the kept connection it ran on was gone before any byte of the
+// answer came. Not reported: the request goes again on a new connection.
+constexpr int EXCHANGE_STALE = -2;
 
 // idle_bound tracks how long the connection has been silent. Each wait is
 // cut to what is left of the bound, so a short bound is kept to the
@@ -119,7 +124,10 @@ class receive_buffer {
 
 qarn_http_downloader::qarn_http_downloader() { std::memset(&server_address, 0, sizeof(server_address)); }
 
-qarn_http_downloader::~qarn_http_downloader() { close_output_file(); }
+qarn_http_downloader::~qarn_http_downloader() {
+  close_output_file();
+  tcp_socket.close();  // a kept connection
+}
 
 int qarn_http_downloader::set_connection(const char *host_name, int port, int tls) {
   if (host_name == nullptr) {
@@ -128,6 +136,9 @@ int qarn_http_downloader::set_connection(const char *host_name, int port, int tl
   }
   use_tls = tls;
   server_port = port;
+  if (kept_.aim(host_name, port, tls)) {
+    return 1;
+  }
   return qarn_resolve_host(host_name, &server_address);
 }
 
@@ -170,6 +181,30 @@ int qarn_http_downloader::download(const char *host, const char *path) {
   keep_failed_file_ = 0;
   header_complete_ = 0;
   body_bytes_ = 0;
+  // A downloader that carries several downloads judges each by its own
+  // counts only.
+  expected_length = QARN_DOWNLOAD_LENGTH_UNKNOWN;
+  received_length = 0;
+  int result = EXCHANGE_STALE;
+  // At most twice: after a stale kept connection comes a new one, which
+  // cannot go stale.
+  while (result == EXCHANGE_STALE) {
+    if (!kept_.take(tcp_socket) && !connect()) {
+      result = 0;
+      break;
+    }
+    result = exchange_once(host, path);
+  }
+  close_output_file();
+  if (result == 0 && !keep_failed_file_) {
+    delete_created_file();
+  }
+  return result;
+}
+
+// connect opens a new connection to the server. Returns 1, or 0 after a
+// report.
+int qarn_http_downloader::connect() {
   if (use_tls) {
     tcp_socket.enable_ssl();
   } else {
@@ -180,24 +215,26 @@ int qarn_http_downloader::download(const char *host, const char *path) {
     tcp_socket.close();  // a TCP connection without its TLS object stays open otherwise
     return 0;
   }
+  return 1;
+}
+
+// exchange_once sends the request on tcp_socket's connection and reads the
+// answer; afterwards the connection is either kept for the next request or
+// closed. Returns 1, 0 or EXCHANGE_STALE.
+int qarn_http_downloader::exchange_once(const char *host, const char *path) {
   char block[QARN_DOWNLOAD_BLOCK_LEN];
-  int result = 0;
-  {
-    qarn_http_data_processor_oline processor;
-    processor.callback_context = this;
-    processor.connection_close = callback_connection_close;
-    processor.message_received = callback_message_received;
-    processor.message_complete = callback_message_complete;
-    processor.content_data_received = callback_content_data_received;
-    processor.content_body_get_tx_data = callback_content_body_get_tx_data;
-    processor.close_requested = 1;
-    result = exchange(processor, host, path, block);
-  }
-  tcp_socket.close();
-  close_output_file();
-  if (result == 0 && !keep_failed_file_) {
-    delete_created_file();
-  }
+  qarn_http_data_processor_oline processor;
+  processor.callback_context = this;
+  processor.connection_close = callback_connection_close;
+  processor.message_received = callback_message_received;
+  processor.message_complete = callback_message_complete;
+  processor.content_data_received = callback_content_data_received;
+  processor.content_body_get_tx_data = callback_content_body_get_tx_data;
+  processor.close_requested = keep_connection ? 0 : 1;
+  processor.stop_after_response = 1;
+  unread_after_response_ = 0;
+  int result = exchange(processor, host, path, block);
+  kept_.release(tcp_socket, keep_connection && result == 1, processor, unread_after_response_);
   return result;
 }
 
@@ -207,8 +244,9 @@ int qarn_http_downloader::exchange(qarn_http_data_processor_oline &processor, co
     report("Error in qarn_http_downloader::download(), unable to start HTTP GET?", QARN_DIAG_OPERATION);
     return 0;
   }
-  if (!send_request(processor, block)) {
-    return 0;
+  int sent = send_request(processor, block);
+  if (sent != 1) {
+    return sent;
   }
   if (tcp_socket.poll_state() == QARN_SOCKET_STATE_UNCONNECTED) {
     return handle_connection_end(processor);
@@ -231,6 +269,9 @@ int qarn_http_downloader::send_request(qarn_http_data_processor_oline &processor
         return 0;
       }
       int n = tcp_socket.nonblocking_write(block + sent, length - sent, wait_ms);
+      if (n < 0 && kept_.went_stale()) {
+        return EXCHANGE_STALE;
+      }
       if (n < 0) {
         report("Error in qarn_http_downloader::download(), blocking write failed.", QARN_DIAG_OPERATION);
         return 0;
@@ -269,6 +310,7 @@ int qarn_http_downloader::receive_response(qarn_http_data_processor_oline &proce
     }
     if (n > 0) {
       bounds.moved(now_ms);
+      kept_.response_arrived(n);
       int outcome = handle_received(processor, buffer.bytes(), n);
       if (outcome >= 0) {
         return outcome;
@@ -300,11 +342,14 @@ int qarn_http_downloader::read_available(char *bytes, int32_t length, bool strea
 int qarn_http_downloader::handle_received(qarn_http_data_processor_oline &processor, const char *bytes,
                                           int32_t length) {
   int outcome = -1;
-  for (int32_t offset = 0; offset < length && outcome < 0; offset += QARN_DOWNLOAD_BLOCK_LEN) {
+  int32_t offset = 0;
+  while (offset < length && outcome < 0) {
     int32_t left = length - offset;
     int32_t piece = left < QARN_DOWNLOAD_BLOCK_LEN ? left : QARN_DOWNLOAD_BLOCK_LEN;
     outcome = handle_block(processor, bytes + offset, piece);
+    offset += piece;
   }
+  unread_after_response_ = offset < length ? 1 : 0;
   // The file's pending bytes live in the read buffer, which the next read
   // fills again.
   if (!flush_file_writes() && outcome != 0) {
@@ -326,8 +371,11 @@ int qarn_http_downloader::handle_block(qarn_http_data_processor_oline &processor
   if (r == 0) {
     return 1;
   }
-  // The processor closes the socket through callback_connection_close once
-  // the response is complete.
+  // A connection that is not kept the processor closes through
+  // callback_connection_close once the response is complete.
+  if (processor.rx_message_complete()) {
+    return 1;
+  }
   if (tcp_socket.poll_state() == QARN_SOCKET_STATE_UNCONNECTED) {
     return handle_connection_end(processor);
   }
@@ -340,6 +388,9 @@ int qarn_http_downloader::handle_block(qarn_http_data_processor_oline &processor
 int qarn_http_downloader::handle_connection_end(qarn_http_data_processor_oline &processor) {
   if (processor.rx_message_complete()) {
     return 1;
+  }
+  if (kept_.went_stale()) {
+    return EXCHANGE_STALE;
   }
   // A transient code is what a read that found nothing left behind, not
   // how the connection ended.

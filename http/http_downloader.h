@@ -6,8 +6,11 @@
 //
 // Use: construct; set data_callback (data-callback mode only),
 // progress_callback and callback_context; set_connection; one download;
-// destroy. The whole exchange blocks the caller; the callbacks run inside
-// download, on the caller's thread.
+// destroy. With keep_connection set, further set_connection and download
+// calls may follow, and each download to the server of the one before goes
+// over the same connection when the server lets it (qarn_kept_connection).
+// The whole exchange blocks the caller; the callbacks run inside download,
+// on the caller's thread.
 //
 // Only a complete status-200 response succeeds. A download also fails when
 // the server closes the connection before the response is complete, when
@@ -18,6 +21,9 @@
 // long after the request.
 // In file mode a failed download deletes the file it created, so that no
 // truncated file can be taken for a downloaded one.
+// Every bound holds for each connection of a download: a kept connection
+// that the server closed before answering is no failure; the request goes
+// again, once, on a new connection, with its bounds counted afresh.
 #ifndef TORVANE_HTTP_HTTP_DOWNLOADER_H
 #define TORVANE_HTTP_HTTP_DOWNLOADER_H
 
@@ -26,6 +32,7 @@
 
 #include "http/body_check.h"
 #include "http/coalesced_file_writer.h"
+#include "http/kept_connection.h"
 #include "net/tcp_socket.h"
 #include "platform/socket.h"
 #include "support/bounded_string.h"
@@ -80,15 +87,17 @@ class qarn_http_downloader {
  public:
   // A new downloader has no server, no callbacks and an unconnected socket.
   qarn_http_downloader();
-  // Destruction closes an output file still open, and destroys the socket
-  // (which reports and closes a handle still open).
+  // Destruction closes an output file still open and a kept connection,
+  // and destroys the socket (which reports and closes a handle still open).
   ~qarn_http_downloader();
   qarn_http_downloader(const qarn_http_downloader &) = delete;
   qarn_http_downloader &operator=(const qarn_http_downloader &) = delete;
 
   // set_connection resolves |host_name| into server_address and keeps
-  // |port| and |tls| for the download. Returns 1 when the host name was
-  // resolved, 0 otherwise (reported only for a null host name).
+  // |port| and |tls| for the download; a connection kept to that very
+  // server needs no lookup and stays. Returns 1 when the host name was
+  // resolved (or needed no lookup), 0 otherwise (reported only for a null
+  // host name).
   int set_connection(const char *host_name, int port, int tls);
 
   // download in file mode fetches |path| and writes the body of a 200
@@ -161,8 +170,15 @@ class qarn_http_downloader {
   // milliseconds after the request went out. 0 or less (the default): no
   // such bound, so that a large file on a slow link is never cut off.
   int32_t total_timeout_ms = 0;
+  // Nonzero: requests do not ask to close the connection, and a connection
+  // that the server keeps open after a whole response carries the next
+  // download to the same server. 0 (the default): one connection per
+  // download, closed at its end.
+  int keep_connection = 0;
 
  private:
+  int connect();
+  int exchange_once(const char *host, const char *path);
   int exchange(qarn_http_data_processor_oline &processor, const char *host, const char *path, char *block);
   int send_request(qarn_http_data_processor_oline &processor, char *block);
   int receive_response(qarn_http_data_processor_oline &processor, char *block);
@@ -182,6 +198,9 @@ class qarn_http_downloader {
   int64_t body_bytes_ = 0;       // body bytes delivered in this download (64 bits)
   int created_output_file_ = 0;  // this download created or truncated the output file
   int keep_failed_file_ = 0;     // a failed download keeps the file it wrote
+  // The read that completed the response brought bytes after it.
+  int unread_after_response_ = 0;
+  qarn_kept_connection kept_;    // whether tcp_socket's connection carries the next request
   char *file_buffer_ = nullptr;  // stdio buffer of output_file, owned
   // Body bytes on their way into output_file; they point into the read
   // buffer and are written before it is filled again.

@@ -79,10 +79,12 @@ int32_t qarn_http_data_processor_oline::rx_step(const char *data, int32_t length
   }
 }
 
-// Bytes after the final response on a connection that is closing: a server
-// that sends more than it was asked for. They are not looked at; the notice
+// Bytes after the final response on a connection that is closing, or of a
+// client that stops after its response: a server that sends more than it
+// was asked for. They are not looked at; the notice
 // is a trace, since the response itself is whole.
 int32_t qarn_http_data_processor_oline::ignore_after_close(int32_t length) {
+  rx_ignored_bytes_ += length;
   if (!rx_ignored_reported_) {
     rx_ignored_reported_ = 1;
     qarn_diagnostic("Warning in qarn_http_data_processor_oline::put_rx_data(), ignoring bytes after the final "
@@ -286,11 +288,14 @@ int qarn_http_data_processor_oline::end_header_section() {
 
 int qarn_http_data_processor_oline::finish_message(qarn_http_rx_state next_state) {
   rx_header_bytes_ = 0;  // a trailer or the next message counts afresh
-  const bool closing = close_after_rx_ && !is_interim(rx_status);
-  // On a closing connection nothing after the final response (and its
-  // trailer) is read: a next status line must not reopen a finished answer.
-  rx_after_final_ = closing ? 1 : 0;
-  rx_state_ = (closing && next_state == QARN_HTTP_RX_IDLE) ? QARN_HTTP_RX_CLOSED : next_state;
+  const bool final_response = !is_interim(rx_status);
+  const bool closing = close_after_rx_ && final_response;
+  // On a closing connection, and for a client that stops after its
+  // response, nothing after the final response (and its trailer) is read:
+  // a next status line must not reopen a finished answer.
+  const bool last = closing || (stop_after_response && awaiting_response_ && final_response);
+  rx_after_final_ = last ? 1 : 0;
+  rx_state_ = (last && next_state == QARN_HTTP_RX_IDLE) ? QARN_HTTP_RX_CLOSED : next_state;
   const bool interim = awaiting_response_ && is_interim(rx_status);
   if (message_complete == nullptr || !message_complete(this, callback_context)) {
     return fail();

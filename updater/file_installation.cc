@@ -106,8 +106,12 @@ int ovu_updater::install_files(const char *host, const char *root_path, const qa
   }
   last_save_time = qarn_clock_seconds();
   manifest_dirty = 0;
+  // One downloader for the whole plan: its connection, while the server
+  // keeps it open, carries one file after the other.
+  qarn_http_downloader downloader;
+  downloader.keep_connection = 1;
   for (int32_t i = 0; i < plan.count; i++) {
-    install_one(host, root_path, *static_cast<const ovu_manifest_entry *const *>(plan.at(i)));
+    install_one(downloader, host, root_path, *static_cast<const ovu_manifest_entry *const *>(plan.at(i)));
   }
   if (manifest_dirty) {
     say_verbose("Saving file manifest due to completion.");
@@ -118,7 +122,8 @@ int ovu_updater::install_files(const char *host, const char *root_path, const qa
 
 // Puts one planned file in place; every file ends in exactly one of the
 // saved, failed-download and failed-save counts.
-void ovu_updater::install_one(const char *host, const char *root_path, const ovu_manifest_entry *entry) {
+void ovu_updater::install_one(qarn_http_downloader &downloader, const char *host, const char *root_path,
+                              const ovu_manifest_entry *entry) {
   qarn_bounded_string target;
   append_target_path(target, destination_path, entry->name);
   qarn_bounded_string message;
@@ -130,7 +135,7 @@ void ovu_updater::install_one(const char *host, const char *root_path, const ovu
     stats.failed_save_file_count++;
     return;
   }
-  int downloaded = download_entry(host, root_path, entry);
+  int downloaded = download_entry(downloader, host, root_path, entry);
   stats.current_download_byte_count += entry->size;
   message.clear();
   message.append_format("Received %10.0f / %10.0f bytes.", stats.current_download_byte_count,
@@ -179,9 +184,10 @@ int ovu_updater::put_in_place(const ovu_manifest_entry *entry, const char *targe
 // Downloads the file of |entry|; when the release declared SHA-256 tokens,
 // the bytes must be the published ones (size and digest), or they never
 // replace the installed version.
-int ovu_updater::download_entry(const char *host, const char *root_path, const ovu_manifest_entry *entry) {
+int ovu_updater::download_entry(qarn_http_downloader &downloader, const char *host, const char *root_path,
+                                const ovu_manifest_entry *entry) {
   if (!verify_downloads_) {
-    return download_file(host, root_path, entry->name);
+    return download_file(downloader, host, root_path, entry->name);
   }
   qarn_bounded_string message;
   unsigned char digest[QARN_SHA256_DIGEST_LEN];
@@ -192,7 +198,7 @@ int ovu_updater::download_entry(const char *host, const char *root_path, const o
     return 0;
   }
   qarn_verified_body check(entry->size, digest);
-  int downloaded = download_file(host, root_path, entry->name, &check);
+  int downloaded = download_file(downloader, host, root_path, entry->name, &check);
   qarn_body_verdict verdict = check.verdict();
   if (!downloaded && verdict != QARN_BODY_UNDECIDED && verdict != QARN_BODY_MATCHES) {
     message.append("File '").append(entry->name).append("' failed verification: ");
@@ -202,8 +208,8 @@ int ovu_updater::download_entry(const char *host, const char *root_path, const o
   return downloaded;
 }
 
-int ovu_updater::download_file(const char *host, const char *root_path, const char *name, qarn_body_check *check) {
-  qarn_http_downloader downloader;
+int ovu_updater::download_file(qarn_http_downloader &downloader, const char *host, const char *root_path,
+                               const char *name, qarn_body_check *check) {
   if (!downloader.set_connection(host, OVU_UPDATE_SERVER_PORT, 0)) {
     return 0;
   }
@@ -215,7 +221,9 @@ int ovu_updater::download_file(const char *host, const char *root_path, const ch
   qarn_bounded_string message;
   message.append("Starting download of file '").append(request.text()).append("'.");
   say_verbose(message.text());
-  return downloader.download(host, request.text(), temporary_file_name);
+  int downloaded = downloader.download(host, request.text(), temporary_file_name);
+  downloader.body_check = nullptr;  // |check| ends with the caller
+  return downloaded;
 }
 
 void ovu_updater::on_file_progress(void *data, int64_t received, int64_t total) {

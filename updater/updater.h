@@ -9,7 +9,8 @@
 //
 // run fetches the remote manifest, plans every file that is new or whose
 // size or hash token changed, and installs the plan (file_installation.cc):
-// each file is downloaded into the temporary file, the old version removed,
+// each file is downloaded into the temporary file (one file after the other
+// over one connection while the server keeps it), the old version removed,
 // the new one renamed into place and recorded in the local manifest, which
 // is saved at most every 10 seconds while there are changes, and at the end.
 #ifndef TORVANE_UPDATER_UPDATER_H
@@ -46,6 +47,8 @@ constexpr int OVU_EXIT_MANIFEST_NOT_SAVED = 1;
 // A remote manifest held until its signature is checked moves, when it is
 // long, into the temporary file's name + this.
 constexpr char OVU_HELD_MANIFEST_SUFFIX[] = ".manifest";
+
+class qarn_http_downloader;
 
 using ovu_file_progress_function = void (*)(void *data, int64_t received, int64_t total);
 using ovu_overall_progress_function = void (*)(void *data, double done, double expected);
@@ -93,9 +96,11 @@ class ovu_updater {
   // OVU_UPDATE_NOT_WRITABLE.
   int install_files(const char *host, const char *root_path, const qarn_growable_array &plan);
   // download_file fetches |root_path| + "/" + |name| into the temporary
-  // file, its body judged by |check| when that is not null. Returns nonzero
-  // when the whole file arrived (and passed the check), else 0.
-  int download_file(const char *host, const char *root_path, const char *name, qarn_body_check *check = nullptr);
+  // file with |downloader|, its body judged by |check| when that is not
+  // null. Returns nonzero when the whole file arrived (and passed the
+  // check), else 0.
+  int download_file(qarn_http_downloader &downloader, const char *host, const char *root_path, const char *name,
+                    qarn_body_check *check = nullptr);
   // on_file_progress is the downloaders' progress callback; |updater| is
   // the ovu_updater.
   static void on_file_progress(void *updater, int64_t received, int64_t total);
@@ -144,8 +149,10 @@ class ovu_updater {
                      const char *manifest_path) const;
   void say_fetch_failed(const char *manifest_path) const;
   int prepare_temporary_file() const;
-  void install_one(const char *host, const char *root_path, const ovu_manifest_entry *entry);
-  int download_entry(const char *host, const char *root_path, const ovu_manifest_entry *entry);
+  void install_one(qarn_http_downloader &downloader, const char *host, const char *root_path,
+                   const ovu_manifest_entry *entry);
+  int download_entry(qarn_http_downloader &downloader, const char *host, const char *root_path,
+                     const ovu_manifest_entry *entry);
   int put_in_place(const ovu_manifest_entry *entry, const char *target);
   void save_manifest_or_exit();
 

@@ -65,6 +65,12 @@ std::vector<close_case> close_cases() {
       {"a second response cut short", CLIENT_OPEN,
        "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nxHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\ny", 0, 0,
        "response 200 length=1\ndata\ncomplete\nresponse 200 length=2\ndata\n"},
+      {"a second response after the answer of a client that keeps the connection", CLIENT_KEPT,
+       "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nxHTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\ny", 1, 1,
+       "response 200 length=1\ndata\ncomplete\n"},
+      {"a status line after a chunked answer and its trailer, the connection kept", CLIENT_KEPT,
+       std::string(CHUNKED_HEAD) + "5\r\nhello\r\n0\r\nX: y\r\n\r\nHTTP/1.1 200 OK\r\n", 1, 1,
+       "response 200 length=-1 chunked\ndata\ncomplete\n"},
       {"failed processor", CLIENT, "HTTP/1.1 200\r\n\r\n", 0, 0, ""},
       {"chunk too large", CLIENT, std::string(CHUNKED_HEAD) + "80000000\r\n", 0, 0,
        "response 200 length=-1 chunked\n"},
@@ -93,6 +99,26 @@ TEST_F(completion_test, close_tells_whole_from_truncated_in_every_split) {
       ASSERT_EQ(processor.rx_message_complete(), c.close_result);
       ASSERT_EQ(events.events, c.events);
     }
+  }
+}
+
+// A client that keeps its connection counts what came after its answer: the
+// owner must not send another request over a connection that brought it.
+TEST_F(completion_test, bytes_after_the_answer_of_a_kept_connection_are_counted_not_read) {
+  const std::string answer = "HTTP/1.1 200 OK\r\nContent-Length: 1\r\n\r\nx";
+  const std::string after = "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nyz";
+  const std::string input = answer + after;
+  for (const split &blocks : http_test::every_split(input.size(), 10)) {
+    qarn_http_data_processor_oline processor;
+    recorder events;
+    prepare(processor, CLIENT_KEPT);
+    events.install(processor);
+    start_capture();
+    http_test::feed(processor, input, blocks);
+    stop_capture();
+    ASSERT_EQ(processor.rx_state(), QARN_HTTP_RX_CLOSED);
+    ASSERT_EQ(processor.rx_ignored_bytes(), static_cast<int64_t>(after.size()));
+    ASSERT_EQ(events.events, "response 200 length=1\ndata\ncomplete\n");
   }
 }
 

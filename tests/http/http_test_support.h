@@ -71,6 +71,9 @@ struct recorder {
 enum role {
   CLIENT,       // sent a GET with "Connection: close", as the downloader does
   CLIENT_OPEN,  // sent a GET without asking for the close
+  CLIENT_KEPT,  // sent a GET without asking for the close and reads only its
+                // answer (stop_after_response), as the downloader does when
+                // it keeps the connection
   SERVER,       // sent nothing: parses requests
 };
 
@@ -151,6 +154,7 @@ inline void prepare(qarn_http_data_processor_oline &processor, role who) {
     return;
   }
   processor.close_requested = who == CLIENT ? 1 : 0;
+  processor.stop_after_response = who == CLIENT_KEPT ? 1 : 0;
   ASSERT_EQ(processor.start_http_GET("h", "/"), 1);
   drain_tx(processor, nullptr);
 }

@@ -33,18 +33,6 @@ size_t bytes_short_of_the_end(const std::string &request) {
   return kEndOfHeadLength;
 }
 
-std::string read_request(loopback_connection &connection) {
-  std::string request;
-  for (size_t needed = kEndOfHeadLength; needed > 0; needed = bytes_short_of_the_end(request)) {
-    std::string piece = connection.receive_exactly(needed, kRequestTimeoutMs);
-    request += piece;
-    if (piece.size() < needed) {
-      break;  // the client closed or went silent before the head's end
-    }
-  }
-  return request;
-}
-
 // reset_on_close makes the close of |connection| reset it instead of
 // ending it in order: a linger time of zero.
 void reset_on_close(loopback_connection &connection) {
@@ -55,6 +43,18 @@ void reset_on_close(loopback_connection &connection) {
 }
 
 }  // namespace
+
+std::string read_request_head(loopback_connection &connection) {
+  std::string request;
+  for (size_t needed = kEndOfHeadLength; needed > 0; needed = bytes_short_of_the_end(request)) {
+    std::string piece = connection.receive_exactly(needed, kRequestTimeoutMs);
+    request += piece;
+    if (piece.size() < needed) {
+      break;  // the client closed or went silent before the head's end
+    }
+  }
+  return request;
+}
 
 scripted_server::scripted_server(std::vector<script_piece> pieces, script_end end)
     : listener_(kBacklog), pieces_(std::move(pieces)), end_(end) {
@@ -80,7 +80,7 @@ void scripted_server::run() {
   if (!connection.is_open()) {
     return;
   }
-  request_ = read_request(connection);
+  request_ = read_request_head(connection);
   for (const script_piece &piece : pieces_) {
     if (!piece.bytes.empty() && !connection.send_all(piece.bytes)) {
       client_closed_ = true;  // the client gave up before the script's end

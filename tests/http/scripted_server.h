@@ -12,6 +12,11 @@
 
 #include "tests/net/loopback_peer.h"
 
+// read_request_head reads one request head, up to and including the empty
+// line that ends it, waiting up to 5 s for each piece; returns what came
+// (less when the client closed or went silent first).
+std::string read_request_head(loopback_connection &connection);
+
 // One piece of the answer: bytes to send, then a pause.
 struct script_piece {
   std::string bytes;

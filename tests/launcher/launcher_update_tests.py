@@ -99,11 +99,13 @@ class Server:
                       "pid %s/nginx.pid;\nerror_log %s/error.log warn;\n"
                       "events { worker_connections 64; }\n"
                       "http {\n  access_log %s/access.log;\n"
+                      "  log_format connections '$connection $request';\n"
+                      "  access_log %s/connections.log connections;\n"
                       "  client_body_temp_path %s/cb;\n  proxy_temp_path %s/px;\n"
                       "  fastcgi_temp_path %s/fc;\n  uwsgi_temp_path %s/uw;\n  scgi_temp_path %s/sc;\n"
                       "  default_type application/octet-stream;\n%s"
                       "  server { listen 127.0.0.1:%d; root %s; }\n}\n"
-                      % ((user,) + (self.work,) * 8 + (self.directives, UPDATE_PORT, self.docroot)))
+                      % ((user,) + (self.work,) * 9 + (self.directives, UPDATE_PORT, self.docroot)))
         self.process = subprocess.Popen([NGINX, "-p", self.work + "/", "-c", conf],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
@@ -133,6 +135,25 @@ class Server:
                     count = sum(1 for line in source if '"GET %s HTTP/1.1"' % path in line)
             if expected is None or count >= expected or time.monotonic() > deadline:
                 return count
+            time.sleep(0.02)
+
+
+    def connections(self, prefix, expected_requests):
+        """The connections (nginx's serial numbers) that carried the GET
+        requests for paths under |prefix|, once |expected_requests| of
+        them are logged or the wait for the log is over."""
+        log = os.path.join(self.work, "connections.log")
+        deadline = time.monotonic() + LOG_WAIT_S
+        while True:
+            carried = []
+            if os.path.exists(log):
+                with open(log) as source:
+                    for line in source:
+                        serial, _, request = line.rstrip("\n").partition(" ")
+                        if request.startswith("GET %s" % prefix):
+                            carried.append(serial)
+            if len(carried) >= expected_requests or time.monotonic() > deadline:
+                return set(carried)
             time.sleep(0.02)
 
 
@@ -911,6 +932,63 @@ def case_a_file_spelled_in_another_case_is_fetched_again_when_the_first_spelling
 
 # Cases that drop to an unprivileged user; Wine keeps its prefix for the
 # user that made it, and Windows asks through its own consent dialog.
+# Enough small files that one connection each would show: a game's patch
+# of many small files is what a kept connection is for.
+MANY_FILES = {"many/part %02d.dat" % number: (b"%02d" % number) * (number * 37 + 1) for number in range(40)}
+
+
+def file_lines(h, output):
+    """The lines of |output| that a verbose run prints for each file."""
+    starts = ("Updating file '", "Starting download of file '%s/" % h.root, "Received ")
+    return [line for line in output.splitlines() if line.startswith(starts)]
+
+
+def expected_file_lines(h, files):
+    """The lines a verbose run prints for |files| (name -> bytes), all new,
+    in the order of the published manifest, one file after the other."""
+    with open(h.served(h.manifest), "rb") as source:
+        text = zlib.decompress(source.read()).decode("latin-1")
+    names = [line.split(" ", 2)[2] for line in text.splitlines() if line and not line.startswith("#")]
+    total = sum(len(files[name]) for name in names)
+    lines = []
+    received = 0
+    for name in names:
+        received += len(files[name])
+        lines += ["Updating file '%s'." % name,
+                  "Starting download of file '%s/%s'." % (h.root, name),
+                  "Received %10d / %10d bytes." % (received, total)]
+    return lines
+
+
+def case_many_files_come_over_one_kept_connection(h):
+    files = h.publish(MANY_FILES)
+    result = h.run()
+    expect_equal("output", result.output, update_count(len(files)) + count_line(len(files), len(files)) +
+                 CLIENT_GREETING)
+    h.expect_installed(files)
+    used = h.server.connections(h.root + "/", len(files) + 1)
+    # The manifest comes over a connection of its own, every file over the
+    # next one.
+    expect_equal("connections for the manifest and %d files" % len(files), len(used), 2)
+
+
+def case_a_server_that_ends_kept_connections_changes_no_line(h):
+    # nginx says "Connection: close" on the fifth answer of a connection and
+    # closes it: every fifth file opens a new one.
+    answers_per_connection = 5
+    h.server.stop()
+    h.server = Server(h.server.work, "  keepalive_requests %d;\n" % answers_per_connection)
+    h.server.start()
+    files = h.publish(MANY_FILES)
+    result = h.run(["-v"])
+    expect_equal("lines of the files", file_lines(h, result.output), expected_file_lines(h, files))
+    expect_true("count line missing:\n" + result.output, count_line(len(files), len(files)) in result.output)
+    expect_true("an error line:\n" + result.output, "Error" not in result.output)
+    h.expect_installed(files)
+    used = h.server.connections(h.root + "/", len(files) + 1)
+    expect_equal("connections", len(used), 1 + (len(files) + answers_per_connection - 1) // answers_per_connection)
+
+
 POSIX_USER_CASES = {
     case_read_only_installation_of_a_user_asks_for_elevation,
 }
@@ -942,6 +1020,8 @@ CASES = [
     case_names_beyond_ascii_install_under_their_own_names,
     case_names_the_launcher_cannot_keep_are_refused_each_with_its_line,
     case_a_file_spelled_in_another_case_is_fetched_again_when_the_first_spelling_returns,
+    case_many_files_come_over_one_kept_connection,
+    case_a_server_that_ends_kept_connections_changes_no_line,
 ]
 
 
