@@ -6,6 +6,8 @@
 
 #include <new>
 
+#include "platform/posix/stat_status.h"
+
 // A descriptor that only names the directory is enough for fstatat.
 #ifdef O_PATH
 constexpr int DIRECTORY_OPEN_FLAGS = O_PATH | O_DIRECTORY | O_CLOEXEC;
@@ -34,10 +36,7 @@ int platform_stat_in_directory(platform_directory *directory, const char *name, 
   if (name[0] == '\0' || fstatat(directory->descriptor, name, &st, 0) != 0) {
     return 0;
   }
-  status->is_directory = S_ISDIR(st.st_mode) ? 1 : 0;
-  status->is_regular_file = S_ISREG(st.st_mode) ? 1 : 0;
-  status->size = static_cast<int64_t>(st.st_size);
-  status->modification_time = static_cast<int64_t>(st.st_mtime);
+  platform_status_from_stat(st, status);
   return 1;
 }
 

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/posix/stat_status.h"
+
 FILE *platform_fopen(const char *path, const char *mode) { return std::fopen(path, mode); }
 
 int platform_remove(const char *path) { return std::remove(path) == 0 ? 0 : -1; }
@@ -24,10 +26,7 @@ int platform_stat(const char *path, platform_file_status *status) {
   if (stat(path, &st) != 0) {
     return 0;
   }
-  status->is_directory = S_ISDIR(st.st_mode) ? 1 : 0;
-  status->is_regular_file = S_ISREG(st.st_mode) ? 1 : 0;
-  status->size = static_cast<int64_t>(st.st_size);
-  status->modification_time = static_cast<int64_t>(st.st_mtime);
+  platform_status_from_stat(st, status);
   return 1;
 }
 
