@@ -13,29 +13,8 @@
 #include "platform/signature.h"
 #include "support/hex_text.h"
 #include "support/sha256.h"
+#include "tests/common/release_key_file.h"
 #include "updater/release_signature.h"
-
-namespace {
-
-// Reads the "private" and "public" lines of a release key file.
-bool read_key(const char *path, unsigned char private_key[PLATFORM_P256_PRIVATE_KEY_LEN],
-              unsigned char public_key[PLATFORM_P256_PUBLIC_KEY_LEN]) {
-  std::ifstream file(path);
-  std::string word;
-  std::string hex;
-  bool has_private = false;
-  bool has_public = false;
-  while (file >> word) {
-    if (word == "private" && file >> hex) {
-      has_private = qarn_hex_decode(hex.c_str(), PLATFORM_P256_PRIVATE_KEY_LEN, private_key) == 1;
-    } else if (word == "public" && file >> hex) {
-      has_public = qarn_hex_decode(hex.c_str(), PLATFORM_P256_PUBLIC_KEY_LEN, public_key) == 1;
-    }
-  }
-  return has_private && has_public;
-}
-
-}  // namespace
 
 int main(int argc, char **argv) {
   if (argc != 3) {
@@ -44,7 +23,7 @@ int main(int argc, char **argv) {
   }
   unsigned char private_key[PLATFORM_P256_PRIVATE_KEY_LEN];
   unsigned char public_key[PLATFORM_P256_PUBLIC_KEY_LEN];
-  if (!read_key(argv[1], private_key, public_key)) {
+  if (!read_release_key_file(argv[1], private_key, public_key)) {
     std::fprintf(stderr, "manifest_signer: cannot read the key file %s\n", argv[1]);
     return 1;
   }

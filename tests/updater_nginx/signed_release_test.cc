@@ -15,6 +15,7 @@
 #include "platform/signature.h"
 #include "support/hex_text.h"
 #include "support/sha256.h"
+#include "tests/common/release_key_file.h"
 #include "tests/updater_nginx/updater_nginx_support.h"
 #include "updater/release_signature.h"
 
@@ -66,21 +67,7 @@ struct release_key_pair {
   unsigned char public_key[PLATFORM_P256_PUBLIC_KEY_LEN];
   bool loaded = false;
 
-  release_key_pair() {
-    std::ifstream file(TEST_RELEASE_KEY_PATH);
-    std::string word;
-    std::string hex;
-    bool has_private = false;
-    bool has_public = false;
-    while (file >> word) {
-      if (word == "private" && file >> hex) {
-        has_private = qarn_hex_decode(hex.c_str(), PLATFORM_P256_PRIVATE_KEY_LEN, private_key) == 1;
-      } else if (word == "public" && file >> hex) {
-        has_public = qarn_hex_decode(hex.c_str(), PLATFORM_P256_PUBLIC_KEY_LEN, public_key) == 1;
-      }
-    }
-    loaded = has_private && has_public;
-  }
+  release_key_pair() { loaded = read_release_key_file(TEST_RELEASE_KEY_PATH, private_key, public_key); }
 };
 
 const release_key_pair &test_key() {
