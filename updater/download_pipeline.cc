@@ -245,7 +245,10 @@ void ovu_download_pipeline::stop_helpers(int32_t wait_ms) {
   }
 }
 
+// The temporary file itself, made empty when the updater was set up,
+// goes too: no helper writes to it.
 void ovu_download_pipeline::remove_temporary_files() {
+  qarn_remove(updater_.temporary_file_name);
   for (int32_t slot = 0; slot < window_; slot++) {
     qarn_remove(jobs_[slot].file_name.text());
   }
