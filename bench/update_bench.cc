@@ -4,10 +4,13 @@
 // rsync and wget.
 //
 // Usage: update_bench ROOT_PATH MANIFEST_NAME
+// TORVANE_PARALLEL_DOWNLOADS sets the downloads in flight as for the
+// launcher.
 // Prints one line: result, planned, saved and failed counts, and seconds.
 // Exit code 0 when the update ran to its end, 1 otherwise.
 #include <cstdio>
 
+#include "launcher/parallel_downloads_setting.h"
 #include "support/clock.h"
 #include "support/diagnostics.h"
 #include "updater/updater.h"
@@ -26,6 +29,7 @@ int main(int argc, char **argv) {
   qarn_set_diagnostic_mask(QARN_MASK_QUIET);
   int64_t start = qarn_clock_ms();
   ovu_updater updater;
+  updater.parallel_downloads = launcher_parallel_downloads();
   updater.set_destination_path("");
   updater.set_temporary_file("tmp/update.tmp");
   if (!updater.load_manifest("update_manifest.lst")) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "launcher/launcher_flags.h"
+#include "launcher/parallel_downloads_setting.h"
 #include "launcher/release_key.h"
 #include "launcher/update_console.h"
 #include "net/ssl_startup.h"
@@ -32,6 +33,7 @@ void set_up_updater(ovu_updater &updater) {
   updater.overall_progress_callback = print_percent_complete;
   updater.callback_data = nullptr;
   updater.pause_ms = 0;
+  updater.parallel_downloads = launcher_parallel_downloads();
   updater.release_key = g_launcher_release_key;
 }
 

@@ -1,12 +1,15 @@
 #include "net/socket_stack.h"
 
+#include <atomic>
+
 #include "platform/socket.h"
 #include "support/diagnostics.h"
 
 namespace {
 
-int g_started = 0;
-int g_checks = 0;
+// Downloads on several threads check the stack at once.
+std::atomic<int> g_started{0};
+std::atomic<int> g_checks{0};
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "support/clock.h"
 
+#include <mutex>
+
 #include "platform/clock.h"
 
 namespace {
@@ -18,6 +20,9 @@ struct clock_state {
 
 clock_state g_clock = {false, 0, 0, 0};
 qarn_clock_sources g_sources = {platform_tick_count, platform_calendar_seconds};
+// Downloads on several threads read the clock at once; its state moves
+// with every reading. Constant-initialised like the state.
+std::mutex g_clock_lock;
 
 void anchor(int64_t calendar_seconds, uint32_t tick) {
   g_clock.offset_ms = calendar_seconds * QARN_MS_PER_SECOND - tick + QARN_CLOCK_ANCHOR_MS;
@@ -47,6 +52,7 @@ int64_t pull_toward_calendar(int64_t value, int64_t calendar_seconds) {
 }  // namespace
 
 int64_t qarn_clock_ms() {
+  std::lock_guard<std::mutex> hold(g_clock_lock);
   int64_t calendar_seconds = g_sources.calendar_seconds();
   uint32_t tick = g_sources.tick_count();
   if (!g_clock.anchored) {
@@ -66,6 +72,7 @@ int64_t qarn_clock_seconds() { return qarn_clock_ms() / QARN_MS_PER_SECOND; }
 int64_t qarn_clock_us() { return qarn_clock_ms() * QARN_US_PER_MS; }
 
 void qarn_clock_set_sources(const qarn_clock_sources *sources) {
+  std::lock_guard<std::mutex> hold(g_clock_lock);
   if (sources != nullptr && sources->tick_count != nullptr &&
       sources->calendar_seconds != nullptr) {
     g_sources = *sources;
@@ -74,6 +81,12 @@ void qarn_clock_set_sources(const qarn_clock_sources *sources) {
   }
 }
 
-void qarn_clock_reset() { g_clock = {false, 0, 0, 0}; }
+void qarn_clock_reset() {
+  std::lock_guard<std::mutex> hold(g_clock_lock);
+  g_clock = {false, 0, 0, 0};
+}
 
-uint32_t qarn_clock_tick_count() { return g_sources.tick_count(); }
+uint32_t qarn_clock_tick_count() {
+  std::lock_guard<std::mutex> hold(g_clock_lock);
+  return g_sources.tick_count();
+}

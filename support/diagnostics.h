@@ -38,7 +38,8 @@ static_assert(QARN_MASK_QUIET == 258, "the quiet mask hides categories 2 and 256
 // qarn_diagnostic prints |text| and a newline to standard output and flushes
 // every output stream, unless reports are switched off, the category is a
 // silent-module trace notice, or every bit of |category| is in the mask.
-// A null |text| prints "(null)".
+// A null |text| prints "(null)". On a thread that holds its reports
+// (support/held_reports.h) a report that would be printed is held instead.
 void qarn_diagnostic(const char *text, int32_t category, int32_t module_letter);
 
 // qarn_set_diagnostic_mask replaces the mask of hidden categories.

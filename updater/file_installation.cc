@@ -1,6 +1,9 @@
-// Installation of the update plan: download each file into the temporary
+// Installation of the update plan: download each file into a temporary
 // file, remove the old version, rename the new one into place, record it in
 // the local manifest; statistics, progress and the timed manifest saves.
+// The files are downloaded one after the other here, or ahead of their turn
+// by the helpers of a download pipeline; installed, they are one after the
+// other here, in the plan's order, either way.
 //
 // Crash safety rests on the order of these steps: the old version is
 // removed only after its replacement arrived whole, a file is recorded only
@@ -72,6 +75,38 @@ void append_request_path(qarn_bounded_string_base &request, const char *root_pat
   request.append(name);
 }
 
+// The plan's files fetched in their turn on the installing thread, one
+// after the other over one connection while the server keeps it open.
+class fetch_in_turn : public ovu_file_fetch {
+ public:
+  fetch_in_turn(ovu_updater &updater, const char *host, const char *root_path)
+      : updater_(updater), host_(host), root_path_(root_path) {
+    downloader_.keep_connection = 1;
+    downloader_.progress_callback = ovu_updater::on_file_progress;
+    downloader_.callback_context = &updater;
+  }
+  int fetch(int32_t, const ovu_manifest_entry *entry, const char **file_name) override {
+    *file_name = updater_.temporary_file_name;
+    return updater_.download_entry(downloader_, host_, root_path_, entry, updater_.temporary_file_name);
+  }
+  void skip(int32_t) override {}
+  void done(int32_t) override {}
+  void stop_before_exit() override {}
+
+ private:
+  ovu_updater &updater_;
+  const char *host_;
+  const char *root_path_;
+  qarn_http_downloader downloader_;
+};
+
+int32_t clamped_parallel_downloads(int32_t wanted) {
+  if (wanted < 1) {
+    return 1;
+  }
+  return wanted > OVU_MAX_PARALLEL_DOWNLOADS ? OVU_MAX_PARALLEL_DOWNLOADS : wanted;
+}
+
 }  // namespace
 
 int ovu_updater::install_files(const char *host, const char *root_path, const qarn_growable_array &plan) {
@@ -106,12 +141,21 @@ int ovu_updater::install_files(const char *host, const char *root_path, const qa
   }
   last_save_time = qarn_clock_seconds();
   manifest_dirty = 0;
-  // One downloader for the whole plan: its connection, while the server
-  // keeps it open, carries one file after the other.
-  qarn_http_downloader downloader;
-  downloader.keep_connection = 1;
-  for (int32_t i = 0; i < plan.count; i++) {
-    install_one(downloader, host, root_path, *static_cast<const ovu_manifest_entry *const *>(plan.at(i)));
+  int32_t helpers = clamped_parallel_downloads(parallel_downloads);
+  if (helpers > plan.count) {
+    helpers = plan.count;
+  }
+  bool fetched_ahead = false;
+  if (helpers > 1) {
+    ovu_download_pipeline pipeline(*this, host, root_path, plan);
+    if (pipeline.start(helpers) > 0) {
+      install_planned(pipeline, plan);
+      fetched_ahead = true;
+    }
+  }
+  if (!fetched_ahead) {
+    fetch_in_turn one_by_one(*this, host, root_path);
+    install_planned(one_by_one, plan);
   }
   if (manifest_dirty) {
     say_verbose("Saving file manifest due to completion.");
@@ -120,10 +164,18 @@ int ovu_updater::install_files(const char *host, const char *root_path, const qa
   return OVU_UPDATE_DONE;
 }
 
+void ovu_updater::install_planned(ovu_file_fetch &fetch, const qarn_growable_array &plan) {
+  fetch_ = &fetch;
+  for (int32_t i = 0; i < plan.count; i++) {
+    install_one(fetch, i, *static_cast<const ovu_manifest_entry *const *>(plan.at(i)));
+    fetch.done(i);
+  }
+  fetch_ = nullptr;
+}
+
 // Puts one planned file in place; every file ends in exactly one of the
 // saved, failed-download and failed-save counts.
-void ovu_updater::install_one(qarn_http_downloader &downloader, const char *host, const char *root_path,
-                              const ovu_manifest_entry *entry) {
+void ovu_updater::install_one(ovu_file_fetch &fetch, int32_t index, const ovu_manifest_entry *entry) {
   qarn_bounded_string target;
   append_target_path(target, destination_path, entry->name);
   qarn_bounded_string message;
@@ -133,9 +185,11 @@ void ovu_updater::install_one(qarn_http_downloader &downloader, const char *host
     message.assign("Unable to update file '").append(entry->name).append("' - cannot create directory.");
     say(message.text());
     stats.failed_save_file_count++;
+    fetch.skip(index);
     return;
   }
-  int downloaded = download_entry(downloader, host, root_path, entry);
+  const char *file_name = nullptr;
+  int downloaded = fetch.fetch(index, entry, &file_name);
   stats.current_download_byte_count += entry->size;
   message.clear();
   message.append_format("Received %10.0f / %10.0f bytes.", stats.current_download_byte_count,
@@ -145,7 +199,7 @@ void ovu_updater::install_one(qarn_http_downloader &downloader, const char *host
     message.assign("Unable to update file '").append(entry->name).append("' - download failed.");
     say(message.text());
     stats.failed_download_file_count++;
-  } else if (put_in_place(entry, target.text())) {
+  } else if (put_in_place(entry, file_name, target.text())) {
     manifest.set_entry(entry);
     stats.successfully_saved_file_count++;
     manifest_dirty = 1;
@@ -157,18 +211,18 @@ void ovu_updater::install_one(qarn_http_downloader &downloader, const char *host
   }
 }
 
-// Replaces the old version at |target| by the downloaded temporary file,
-// whose bytes go to the disk first where the system flushes file by file
-// (qarn_flush_new_file); a new version that cannot get there leaves the
-// old one in place. Returns 1, or 0 after counting and reporting the
+// Replaces the old version at |target| by the downloaded temporary file
+// |source|, whose bytes go to the disk first where the system flushes file
+// by file (qarn_flush_new_file); a new version that cannot get there leaves
+// the old one in place. Returns 1, or 0 after counting and reporting the
 // failed save.
-int ovu_updater::put_in_place(const ovu_manifest_entry *entry, const char *target) {
+int ovu_updater::put_in_place(const ovu_manifest_entry *entry, const char *source, const char *target) {
   const char *failure = nullptr;
-  if (qarn_flush_new_file(temporary_file_name) != 0) {
+  if (qarn_flush_new_file(source) != 0) {
     failure = "' - cannot write new version.";
   } else if (qarn_remove(target) != 0 && errno != ENOENT) {
     failure = "' - cannot remove old version.";
-  } else if (qarn_rename(temporary_file_name, target) != 0) {
+  } else if (qarn_rename(source, target) != 0) {
     failure = "' - cannot write new version.";
   }
   if (failure == nullptr) {
@@ -185,9 +239,9 @@ int ovu_updater::put_in_place(const ovu_manifest_entry *entry, const char *targe
 // the bytes must be the published ones (size and digest), or they never
 // replace the installed version.
 int ovu_updater::download_entry(qarn_http_downloader &downloader, const char *host, const char *root_path,
-                                const ovu_manifest_entry *entry) {
+                                const ovu_manifest_entry *entry, const char *destination) {
   if (!verify_downloads_) {
-    return download_file(downloader, host, root_path, entry->name);
+    return download_file(downloader, host, root_path, entry->name, destination);
   }
   qarn_bounded_string message;
   unsigned char digest[QARN_SHA256_DIGEST_LEN];
@@ -198,7 +252,7 @@ int ovu_updater::download_entry(qarn_http_downloader &downloader, const char *ho
     return 0;
   }
   qarn_verified_body check(entry->size, digest);
-  int downloaded = download_file(downloader, host, root_path, entry->name, &check);
+  int downloaded = download_file(downloader, host, root_path, entry->name, destination, &check);
   qarn_body_verdict verdict = check.verdict();
   if (!downloaded && verdict != QARN_BODY_UNDECIDED && verdict != QARN_BODY_MATCHES) {
     message.append("File '").append(entry->name).append("' failed verification: ");
@@ -209,19 +263,17 @@ int ovu_updater::download_entry(qarn_http_downloader &downloader, const char *ho
 }
 
 int ovu_updater::download_file(qarn_http_downloader &downloader, const char *host, const char *root_path,
-                               const char *name, qarn_body_check *check) {
+                               const char *name, const char *destination, qarn_body_check *check) {
   if (!downloader.set_connection(host, OVU_UPDATE_SERVER_PORT, 0)) {
     return 0;
   }
-  downloader.progress_callback = on_file_progress;
-  downloader.callback_context = this;
   downloader.body_check = check;
   qarn_bounded_string request;
   append_request_path(request, root_path, name);
   qarn_bounded_string message;
   message.append("Starting download of file '").append(request.text()).append("'.");
   say_verbose(message.text());
-  int downloaded = downloader.download(host, request.text(), temporary_file_name);
+  int downloaded = downloader.download(host, request.text(), destination);
   downloader.body_check = nullptr;  // |check| ends with the caller
   return downloaded;
 }
@@ -249,7 +301,8 @@ void ovu_updater::progress_tick() {
   }
   stats.downloaded_bytes = stats.current_download_byte_count + current_file_bytes;
   if (overall_progress_callback != nullptr) {
-    overall_progress_callback(callback_data, stats.downloaded_bytes, stats.expected_download_byte_count);
+    overall_progress_callback(callback_data, stats.downloaded_bytes + bytes_ahead,
+                              stats.expected_download_byte_count);
   }
 }
 
@@ -263,12 +316,21 @@ void ovu_updater::progress_tick() {
 void ovu_updater::save_manifest_or_exit() {
   if (manifest_dirty && !flush_installed_files(temporary_file_name)) {
     say("Error - unable to flush the updated files to disk.  Bailing out.");
-    std::exit(OVU_EXIT_MANIFEST_NOT_SAVED);
+    exit_unfinished();
   }
   if (!manifest.save_file(manifest_file_name)) {
     say("Error - unable to save manifest file.  Bailing out.");
-    std::exit(OVU_EXIT_MANIFEST_NOT_SAVED);
+    exit_unfinished();
   }
   manifest_dirty = 0;
   last_save_time = qarn_clock_seconds();
+}
+
+// Ends the process in the middle of an installation; the helpers that
+// download ahead, if any, stop first (within a bounded wait).
+void ovu_updater::exit_unfinished() {
+  if (fetch_ != nullptr) {
+    fetch_->stop_before_exit();
+  }
+  std::exit(OVU_EXIT_MANIFEST_NOT_SAVED);
 }

@@ -10,6 +10,7 @@
 #include "support/bounded_string.h"
 #include "support/diagnostics.h"
 #include "support/file_system.h"
+#include "support/held_reports.h"
 #include "support/text_scan.h"
 #include "updater/exclude_list.h"
 #include "updater/file_name_safety.h"
@@ -46,6 +47,12 @@ ovu_updater::~ovu_updater() {
 }
 
 void ovu_updater::say(const char *text) const {
+  // A download ahead of its turn (download_pipeline.h) holds its messages
+  // for the turn, when the installing thread shows them.
+  if (qarn_held_reports *held = qarn_reports_holder()) {
+    held->add_line(OVU_HELD_MESSAGE, 0, 0, text);
+    return;
+  }
   if (message_callback != nullptr) {
     message_callback(callback_data, text);
   }

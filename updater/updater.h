@@ -9,10 +9,13 @@
 //
 // run fetches the remote manifest, plans every file that is new or whose
 // size or hash token changed, and installs the plan (file_installation.cc):
-// each file is downloaded into the temporary file (one file after the other
-// over one connection while the server keeps it), the old version removed,
-// the new one renamed into place and recorded in the local manifest, which
-// is saved at most every 10 seconds while there are changes, and at the end.
+// each file is downloaded into a temporary file (by up to parallel_downloads
+// helper threads ahead of the installation, each over a connection of its
+// own while the server keeps it: download_pipeline.h), the old version
+// removed, the new one renamed into place and recorded in the local
+// manifest, which is saved at most every 10 seconds while there are changes,
+// and at the end. Installation, messages, progress and saves happen on the
+// caller's thread, in the plan's order.
 #ifndef TORVANE_UPDATER_UPDATER_H
 #define TORVANE_UPDATER_UPDATER_H
 
@@ -26,6 +29,8 @@
 #include "updater/remote_manifest_fetch.h"
 #include "updater/manifest_entry.h"
 #include "updater/update_stats.h"
+#include "updater/download_pipeline.h"
+#include "updater/file_fetch.h"
 
 // Results of run and install_files.
 enum ovu_update_result : int {
@@ -95,12 +100,20 @@ class ovu_updater {
   // OVU_UPDATE_NO_TEMPORARY_FILE, OVU_UPDATE_NO_DESTINATION or
   // OVU_UPDATE_NOT_WRITABLE.
   int install_files(const char *host, const char *root_path, const qarn_growable_array &plan);
-  // download_file fetches |root_path| + "/" + |name| into the temporary
-  // file with |downloader|, its body judged by |check| when that is not
-  // null. Returns nonzero when the whole file arrived (and passed the
-  // check), else 0.
+  // download_file fetches |root_path| + "/" + |name| into the file
+  // |destination| with |downloader|, its body judged by |check| when that
+  // is not null; progress goes to the downloader's own progress callback.
+  // Returns nonzero when the whole file arrived (and passed the check),
+  // else 0.
   int download_file(qarn_http_downloader &downloader, const char *host, const char *root_path, const char *name,
-                    qarn_body_check *check = nullptr);
+                    const char *destination, qarn_body_check *check = nullptr);
+  // download_entry downloads the file of |entry| into |destination|; when
+  // the release declared SHA-256 hash tokens, the bytes must be the
+  // published ones. Returns nonzero when they arrived whole, else 0. It may
+  // run on a helper thread that holds its reports (download_pipeline.h):
+  // its messages are then held too.
+  int download_entry(qarn_http_downloader &downloader, const char *host, const char *root_path,
+                     const ovu_manifest_entry *entry, const char *destination);
   // on_file_progress is the downloaders' progress callback; |updater| is
   // the ovu_updater.
   static void on_file_progress(void *updater, int64_t received, int64_t total);
@@ -117,7 +130,13 @@ class ovu_updater {
   int64_t last_save_time = 0;                  // seconds clock at the last save or reset
   int verbose = 0;                             // nonzero: send the verbose messages too
   int pause_ms = 0;                            // pause after each file attempt; <= 0: none
+  // Downloads in flight at once, 1 .. OVU_MAX_PARALLEL_DOWNLOADS (others
+  // are clamped to that range); 1 fetches each file in its turn.
+  int parallel_downloads = OVU_DEFAULT_PARALLEL_DOWNLOADS;
   double current_file_bytes = 0;               // received of the file in progress
+  // Received of the files downloaded ahead of the one in progress; the
+  // overall progress counts them, the statistics do not.
+  double bytes_ahead = 0;
   void *callback_data = nullptr;               // first argument of the first three callbacks
   ovu_file_progress_function file_progress_callback = nullptr;
   ovu_overall_progress_function overall_progress_callback = nullptr;
@@ -149,12 +168,16 @@ class ovu_updater {
                      const char *manifest_path) const;
   void say_fetch_failed(const char *manifest_path) const;
   int prepare_temporary_file() const;
-  void install_one(qarn_http_downloader &downloader, const char *host, const char *root_path,
-                   const ovu_manifest_entry *entry);
-  int download_entry(qarn_http_downloader &downloader, const char *host, const char *root_path,
-                     const ovu_manifest_entry *entry);
-  int put_in_place(const ovu_manifest_entry *entry, const char *target);
+  friend class ovu_download_pipeline;  // shows its helpers' messages through say
+  void install_planned(ovu_file_fetch &fetch, const qarn_growable_array &plan);
+  void install_one(ovu_file_fetch &fetch, int32_t index, const ovu_manifest_entry *entry);
+  int put_in_place(const ovu_manifest_entry *entry, const char *source, const char *target);
   void save_manifest_or_exit();
+  [[noreturn]] void exit_unfinished();
+
+  // Where the files of the installation under way come from; stopped
+  // before the process exits with it unfinished.
+  ovu_file_fetch *fetch_ = nullptr;
 
   // The remote manifest declared its hash tokens SHA-256: every download
   // is checked against its entry's size and token before it is installed.

@@ -82,6 +82,9 @@ std::string configuration(const std::string &dir, int port, bool as_root) {
        // /slow-signature/, at 10 bytes a second.
        << "    location /slow/ { limit_rate 10; }\n"
        << "    location /slow-signature/ { location ~ \\.sig$ { limit_rate 10; } }\n"
+       // Under /stalled/, the answers for files named "stalled..." trickle at
+       // 100 bytes a second, header section included.
+       << "    location /stalled/ { location ~ /stalled[^/]*$ { limit_rate 100; } }\n"
        << "  }\n"
        << "}\n";
   return conf.str();

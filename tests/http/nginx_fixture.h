@@ -26,7 +26,8 @@ class nginx_server {
   // |port| of 127.0.0.1 (0: a free port) and waits until the port answers.
   // Under |/chunked/| nginx sends bodies with chunked framing; under
   // |/slow/| every body, and under |/slow-signature/| the ".sig" files,
-  // trickle at 10 bytes a second. Returns true
+  // trickle at 10 bytes a second; under |/stalled/| the answers for files
+  // whose names begin with "stalled" trickle at 100. Returns true
   // when nginx answers; else false with the reason (and nginx's error log)
   // in |*why|. A stopped server may be started again on the same
   // directory.

@@ -65,6 +65,8 @@ ELEVATION_TRY = "Trying to get admin permissions.\n"
 WARNINGS = ("Warning - failed to set download target directory to pwd.\n"
             "Warning - failed to set temporary download file 'tmp/update.tmp'.\n")
 UPDATE_FAILED = "Update failed.\n"
+# How many downloads the launcher keeps in flight (1 .. 8; 4 when unset).
+PARALLEL_VARIABLE = "TORVANE_PARALLEL_DOWNLOADS"
 STATISTICS_LINES = ("local_manifest_initial_entry_count:", "local_manifest_pruned_entry_count:",
                     "remote_manifest_entry_count:", "exclude_manifest_file_count",
                     "expected_download_file_count:", "successfully_saved_file_count:",
@@ -155,6 +157,13 @@ class Server:
             if len(carried) >= expected_requests or time.monotonic() > deadline:
                 return set(carried)
             time.sleep(0.02)
+
+    def forget_requests(self):
+        """Empties both logs: what is counted from now on is the next run's.
+        nginx appends, so its next lines go to the start."""
+        for name in ("access.log", "connections.log"):
+            with open(os.path.join(self.work, name), "w"):
+                pass
 
 
 class ChunkedLengthServer:
@@ -306,6 +315,13 @@ class Harness:
         with open(self.served(self.manifest), "wb") as out:
             out.write(zlib.compress(text))
 
+    def empty_installation(self):
+        """Makes the installation new again: the header-only manifest alone."""
+        shutil.rmtree(self.game)
+        os.mkdir(self.game)
+        with open(os.path.join(self.game, "update_manifest.lst"), "wb") as out:
+            out.write(MANIFEST_HEADER)
+
     def installed(self, name):
         path = os.path.join(self.game, name)
         if not os.path.exists(path):
@@ -332,12 +348,18 @@ class Harness:
         expect_equal("torvane-publish --make-key (%r)" % completed.stdout, completed.returncode, 0)
         return path
 
-    def run(self, arguments=(), answers=b"\n\n\n", user=None, keyed=False):
+    def run(self, arguments=(), answers=b"\n\n\n", user=None, keyed=False, parallel=None):
+        """Runs the launcher; |parallel| (a string) goes into
+        PARALLEL_VARIABLE, which is left out otherwise."""
         command = (self.keyed_launcher if keyed else self.launcher) + list(arguments)
         if user is not None:
             command = ["setpriv", "--reuid=" + user, "--regid=nogroup", "--clear-groups"] + command
+        environment = dict(os.environ)
+        environment.pop(PARALLEL_VARIABLE, None)
+        if parallel is not None:
+            environment[PARALLEL_VARIABLE] = parallel
         completed = subprocess.run(command, cwd=self.game, input=answers, stdout=subprocess.PIPE,
-                                   stderr=subprocess.STDOUT, timeout=RUN_TIMEOUT_S)
+                                   stderr=subprocess.STDOUT, timeout=RUN_TIMEOUT_S, env=environment)
         return Result(completed.returncode, self.player_text(completed.stdout))
 
     def player_text(self, output):
@@ -962,7 +984,7 @@ def expected_file_lines(h, files):
 
 def case_many_files_come_over_one_kept_connection(h):
     files = h.publish(MANY_FILES)
-    result = h.run()
+    result = h.run(parallel="1")
     expect_equal("output", result.output, update_count(len(files)) + count_line(len(files), len(files)) +
                  CLIENT_GREETING)
     h.expect_installed(files)
@@ -972,21 +994,60 @@ def case_many_files_come_over_one_kept_connection(h):
     expect_equal("connections for the manifest and %d files" % len(files), len(used), 2)
 
 
+def case_parallel_downloads_show_the_lines_of_one_connection(h):
+    files = h.publish(MANY_FILES)
+    outputs = {}
+    for parallel in ("1", "4", "8"):
+        h.empty_installation()
+        h.server.forget_requests()
+        result = h.run(["-v"], parallel=parallel)
+        outputs[parallel] = result.output
+        expect_equal("exit code with %s downloads in flight" % parallel, result.exit_code, h.client_exit_code())
+        h.expect_installed(files)
+        used = h.server.connections(h.root + "/", len(files) + 1)
+        if parallel == "1":
+            expect_equal("connections with one download in flight", len(used), 2)
+        else:
+            expect_true("one connection for %s downloads in flight" % parallel, len(used) > 2)
+            expect_true("%d connections for %s downloads in flight" % (len(used), parallel),
+                        len(used) <= 1 + int(parallel))
+    expect_equal("lines of the files", file_lines(h, outputs["1"]), expected_file_lines(h, files))
+    expect_equal("output with 4 downloads in flight", outputs["4"], outputs["1"])
+    expect_equal("output with 8 downloads in flight", outputs["8"], outputs["1"])
+
+
+def restart_server(h, directives):
+    h.server.stop()
+    h.server = Server(h.server.work, directives)
+    h.server.start()
+
+
 def case_a_server_that_ends_kept_connections_changes_no_line(h):
     # nginx says "Connection: close" on the fifth answer of a connection and
     # closes it: every fifth file opens a new one.
     answers_per_connection = 5
-    h.server.stop()
-    h.server = Server(h.server.work, "  keepalive_requests %d;\n" % answers_per_connection)
-    h.server.start()
+    restart_server(h, "  keepalive_requests %d;\n" % answers_per_connection)
     files = h.publish(MANY_FILES)
-    result = h.run(["-v"])
+    result = h.run(["-v"], parallel="1")
     expect_equal("lines of the files", file_lines(h, result.output), expected_file_lines(h, files))
     expect_true("count line missing:\n" + result.output, count_line(len(files), len(files)) in result.output)
     expect_true("an error line:\n" + result.output, "Error" not in result.output)
     h.expect_installed(files)
     used = h.server.connections(h.root + "/", len(files) + 1)
     expect_equal("connections", len(used), 1 + (len(files) + answers_per_connection - 1) // answers_per_connection)
+
+
+def case_a_server_that_closes_every_connection_after_one_answer_still_delivers_every_file(h):
+    restart_server(h, "  keepalive_requests 1;\n")
+    files = h.publish(MANY_FILES)
+    result = h.run(["-v"], parallel="4")
+    expect_equal("lines of the files", file_lines(h, result.output), expected_file_lines(h, files))
+    expect_true("count line missing:\n" + result.output, count_line(len(files), len(files)) in result.output)
+    expect_true("an error line:\n" + result.output, "Error" not in result.output)
+    h.expect_installed(files)
+    used = h.server.connections(h.root + "/", len(files) + 1)
+    expect_equal("connections", len(used), 1 + len(files))
+    expect_equal("temporary files left", sorted(os.listdir(os.path.join(h.game, "tmp"))), [])
 
 
 POSIX_USER_CASES = {
@@ -1021,7 +1082,9 @@ CASES = [
     case_names_the_launcher_cannot_keep_are_refused_each_with_its_line,
     case_a_file_spelled_in_another_case_is_fetched_again_when_the_first_spelling_returns,
     case_many_files_come_over_one_kept_connection,
+    case_parallel_downloads_show_the_lines_of_one_connection,
     case_a_server_that_ends_kept_connections_changes_no_line,
+    case_a_server_that_closes_every_connection_after_one_answer_still_delivers_every_file,
 ]
 
 

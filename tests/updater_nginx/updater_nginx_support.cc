@@ -123,13 +123,22 @@ void record_and_print_message(void *data, const char *text) {
   std::fprintf(stderr, "%s\n", text);
 }
 
+void record_and_echo_message(void *data, const char *text) {
+  record_message(data, text);
+  std::printf("%s\n", text);
+  std::fflush(stdout);
+}
+
 }  // namespace
 
 update_outcome run_update(const installation &install, const std::string &root, const update_settings &settings) {
   update_outcome out;
   ovu_updater updater;
   updater.verbose = settings.verbose ? 1 : 0;
-  updater.message_callback = settings.print_messages ? record_and_print_message : record_message;
+  updater.message_callback = settings.print_messages  ? record_and_print_message
+                             : settings.echo_messages ? record_and_echo_message
+                                                      : record_message;
+  updater.parallel_downloads = settings.parallel_downloads;
   updater.callback_data = &out.messages;
   updater.release_key = settings.release_key;
   std::string destination = settings.destination.empty() ? install.path() : settings.destination;

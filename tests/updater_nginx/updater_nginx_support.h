@@ -80,6 +80,11 @@ struct update_settings {
   // Each message also goes to standard error as it comes: a death test's
   // recorded messages die with it.
   bool print_messages = false;
+  // Each message also goes to standard output as it comes, in line with the
+  // diagnostics, so that a capture of standard output holds both in order.
+  bool echo_messages = false;
+  // Downloads in flight (the updater's parallel_downloads).
+  int parallel_downloads = OVU_DEFAULT_PARALLEL_DOWNLOADS;
 };
 
 // run_update runs one ovu_updater against the server's |root| into
