@@ -14,13 +14,13 @@
 #include <cstring>
 
 #include "http/http_downloader.h"
-#include "http/verified_body.h"
 #include "support/bounded_string.h"
 #include "support/clock.h"
 #include "support/disk_flush.h"
 #include "support/file_system.h"
 #include "support/hex_text.h"
 #include "support/process_control.h"
+#include "support/sha256.h"
 #include "updater/release_declarations.h"
 #include "updater/remote_manifest_fetch.h"
 #include "updater/updater.h"
@@ -106,6 +106,7 @@ int ovu_updater::install_files(const char *host, const char *root_path, const qa
   }
   last_save_time = qarn_clock_seconds();
   manifest_dirty = 0;
+  partials_.prepare(temporary_file_name, plan, verify_downloads_);
   // One downloader for the whole plan: its connection, while the server
   // keeps it open, carries one file after the other.
   qarn_http_downloader downloader;
@@ -135,7 +136,7 @@ void ovu_updater::install_one(qarn_http_downloader &downloader, const char *host
     stats.failed_save_file_count++;
     return;
   }
-  int downloaded = download_entry(downloader, host, root_path, entry);
+  int downloaded = download_entry(downloader, host, root_path, entry, temporary_file_name);
   stats.current_download_byte_count += entry->size;
   message.clear();
   message.append_format("Received %10.0f / %10.0f bytes.", stats.current_download_byte_count,
@@ -145,7 +146,7 @@ void ovu_updater::install_one(qarn_http_downloader &downloader, const char *host
     message.assign("Unable to update file '").append(entry->name).append("' - download failed.");
     say(message.text());
     stats.failed_download_file_count++;
-  } else if (put_in_place(entry, target.text())) {
+  } else if (put_in_place(entry, temporary_file_name, target.text())) {
     manifest.set_entry(entry);
     stats.successfully_saved_file_count++;
     manifest_dirty = 1;
@@ -157,18 +158,18 @@ void ovu_updater::install_one(qarn_http_downloader &downloader, const char *host
   }
 }
 
-// Replaces the old version at |target| by the downloaded temporary file,
+// Replaces the old version at |target| by the downloaded |temporary_path|,
 // whose bytes go to the disk first where the system flushes file by file
 // (qarn_flush_new_file); a new version that cannot get there leaves the
 // old one in place. Returns 1, or 0 after counting and reporting the
 // failed save.
-int ovu_updater::put_in_place(const ovu_manifest_entry *entry, const char *target) {
+int ovu_updater::put_in_place(const ovu_manifest_entry *entry, const char *temporary_path, const char *target) {
   const char *failure = nullptr;
-  if (qarn_flush_new_file(temporary_file_name) != 0) {
+  if (qarn_flush_new_file(temporary_path) != 0) {
     failure = "' - cannot write new version.";
   } else if (qarn_remove(target) != 0 && errno != ENOENT) {
     failure = "' - cannot remove old version.";
-  } else if (qarn_rename(temporary_file_name, target) != 0) {
+  } else if (qarn_rename(temporary_path, target) != 0) {
     failure = "' - cannot write new version.";
   }
   if (failure == nullptr) {
@@ -181,13 +182,13 @@ int ovu_updater::put_in_place(const ovu_manifest_entry *entry, const char *targe
   return 0;
 }
 
-// Downloads the file of |entry|; when the release declared SHA-256 tokens,
-// the bytes must be the published ones (size and digest), or they never
-// replace the installed version.
+// Downloads the file of |entry| into |temporary_path|; when the release
+// declared SHA-256 tokens, the bytes must be the published ones (size and
+// digest), or they never replace the installed version.
 int ovu_updater::download_entry(qarn_http_downloader &downloader, const char *host, const char *root_path,
-                                const ovu_manifest_entry *entry) {
+                                const ovu_manifest_entry *entry, const char *temporary_path) {
   if (!verify_downloads_) {
-    return download_file(downloader, host, root_path, entry->name);
+    return download_file(downloader, host, root_path, entry->name, temporary_path);
   }
   qarn_bounded_string message;
   unsigned char digest[QARN_SHA256_DIGEST_LEN];
@@ -197,19 +198,11 @@ int ovu_updater::download_entry(qarn_http_downloader &downloader, const char *ho
     say(message.text());
     return 0;
   }
-  qarn_verified_body check(entry->size, digest);
-  int downloaded = download_file(downloader, host, root_path, entry->name, &check);
-  qarn_body_verdict verdict = check.verdict();
-  if (!downloaded && verdict != QARN_BODY_UNDECIDED && verdict != QARN_BODY_MATCHES) {
-    message.append("File '").append(entry->name).append("' failed verification: ");
-    message.append(qarn_body_verdict_text(verdict)).append(".");
-    say(message.text());
-  }
-  return downloaded;
+  return download_verified(downloader, host, root_path, entry, digest, temporary_path);
 }
 
 int ovu_updater::download_file(qarn_http_downloader &downloader, const char *host, const char *root_path,
-                               const char *name, qarn_body_check *check) {
+                               const char *name, const char *destination, qarn_body_check *check) {
   if (!downloader.set_connection(host, OVU_UPDATE_SERVER_PORT, 0)) {
     return 0;
   }
@@ -221,7 +214,7 @@ int ovu_updater::download_file(qarn_http_downloader &downloader, const char *hos
   qarn_bounded_string message;
   message.append("Starting download of file '").append(request.text()).append("'.");
   say_verbose(message.text());
-  int downloaded = downloader.download(host, request.text(), temporary_file_name);
+  int downloaded = downloader.download(host, request.text(), destination);
   downloader.body_check = nullptr;  // |check| ends with the caller
   return downloaded;
 }

@@ -25,6 +25,7 @@
 #include "updater/release_signature.h"
 #include "updater/remote_manifest_fetch.h"
 #include "updater/manifest_entry.h"
+#include "updater/partial_downloads.h"
 #include "updater/update_stats.h"
 
 // Results of run and install_files.
@@ -95,12 +96,12 @@ class ovu_updater {
   // OVU_UPDATE_NO_TEMPORARY_FILE, OVU_UPDATE_NO_DESTINATION or
   // OVU_UPDATE_NOT_WRITABLE.
   int install_files(const char *host, const char *root_path, const qarn_growable_array &plan);
-  // download_file fetches |root_path| + "/" + |name| into the temporary
-  // file with |downloader|, its body judged by |check| when that is not
-  // null. Returns nonzero when the whole file arrived (and passed the
-  // check), else 0.
+  // download_file fetches |root_path| + "/" + |name| into the file
+  // |destination| with |downloader|, its body judged by |check| when that
+  // is not null. Returns nonzero when the whole file arrived (and passed
+  // the check), else 0.
   int download_file(qarn_http_downloader &downloader, const char *host, const char *root_path, const char *name,
-                    qarn_body_check *check = nullptr);
+                    const char *destination, qarn_body_check *check = nullptr);
   // on_file_progress is the downloaders' progress callback; |updater| is
   // the ovu_updater.
   static void on_file_progress(void *updater, int64_t received, int64_t total);
@@ -152,13 +153,22 @@ class ovu_updater {
   void install_one(qarn_http_downloader &downloader, const char *host, const char *root_path,
                    const ovu_manifest_entry *entry);
   int download_entry(qarn_http_downloader &downloader, const char *host, const char *root_path,
-                     const ovu_manifest_entry *entry);
-  int put_in_place(const ovu_manifest_entry *entry, const char *target);
+                     const ovu_manifest_entry *entry, const char *temporary_path);
+  int download_verified(qarn_http_downloader &downloader, const char *host, const char *root_path,
+                        const ovu_manifest_entry *entry, const unsigned char *digest, const char *temporary_path);
+  int fetch_verified(qarn_http_downloader &downloader, const char *host, const char *root_path,
+                     const ovu_manifest_entry *entry, const unsigned char *digest, const char *destination,
+                     int64_t resume_offset, int keep_partial);
+  int take_completed_partial(const char *partial_path, const char *temporary_path) const;
+  int put_in_place(const ovu_manifest_entry *entry, const char *temporary_path, const char *target);
   void save_manifest_or_exit();
 
   // The remote manifest declared its hash tokens SHA-256: every download
   // is checked against its entry's size and token before it is installed.
   bool verify_downloads_ = false;
+  // The partial files of broken verified downloads: prepared once per
+  // install_files, read only while the files download.
+  ovu_partial_downloads partials_;
 };
 
 #endif
