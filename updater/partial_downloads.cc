@@ -73,15 +73,14 @@ void ovu_partial_downloads::prepare(const char *temporary_file, const qarn_growa
   if (verified) {
     choose_owners(plan);
   }
-  if (owners_[0] != nullptr) {
-    qarn_recursive_mkdir(directory_.text(), QARN_DIRECTORY_MODE, nullptr);
-  }
   // The slots whose tags name a chosen entry keep their partial files;
   // the others are cleared and given to the chosen entries left.
   const ovu_manifest_entry *chosen[OVU_PARTIAL_SLOTS];
   std::memcpy(chosen, owners_, sizeof(chosen));
   bool placed[OVU_PARTIAL_SLOTS] = {};
-  for (int32_t slot = 0; slot < OVU_PARTIAL_SLOTS; slot++) {
+  qarn_file_info info;
+  const bool store_exists = qarn_filename_get_file_info(directory_.text(), &info) && info.is_directory;
+  for (int32_t slot = 0; slot < OVU_PARTIAL_SLOTS && store_exists; slot++) {
     owners_[slot] = nullptr;
     for (int32_t i = 0; i < OVU_PARTIAL_SLOTS && chosen[i] != nullptr; i++) {
       if (!placed[i] && tag_names(slot, chosen[i])) {
@@ -96,11 +95,13 @@ void ovu_partial_downloads::prepare(const char *temporary_file, const qarn_growa
     if (owners_[slot] != nullptr) {
       continue;
     }
-    clear(slot);
+    if (store_exists) {
+      forget(slot);
+    }
     while (next < OVU_PARTIAL_SLOTS && chosen[next] != nullptr && placed[next]) {
       next++;
     }
-    if (next < OVU_PARTIAL_SLOTS && chosen[next] != nullptr && write_tag(slot, chosen[next])) {
+    if (next < OVU_PARTIAL_SLOTS && chosen[next] != nullptr) {
       owners_[slot] = chosen[next];
       placed[next] = true;
     }
@@ -165,6 +166,21 @@ int64_t ovu_partial_downloads::kept_length(int32_t slot) const {
   return 0;
 }
 
+int ovu_partial_downloads::keep(int32_t slot, const char *broken_file) const {
+  qarn_bounded_string path;
+  append_partial_path(slot, path);
+  int kept = !path.is_full() && qarn_recursive_mkdir(path.text(), QARN_DIRECTORY_MODE, nullptr) &&
+             write_tag(slot, owners_[slot]);
+  if (kept) {
+    qarn_remove(path.text());  // Windows renames onto no existing file
+    kept = qarn_rename(broken_file, path.text()) == 0;
+  }
+  if (!kept) {
+    qarn_remove(broken_file);
+  }
+  return kept;
+}
+
 void ovu_partial_downloads::drop(int32_t slot) const {
   qarn_bounded_string path;
   append_partial_path(slot, path);
@@ -186,9 +202,9 @@ bool ovu_partial_downloads::tag_names(int32_t slot, const ovu_manifest_entry *en
   return got == static_cast<size_t>(TAG_LEN) && std::memcmp(kept, wanted, TAG_LEN) == 0;
 }
 
-// write_tag names |entry| in the tag of |slot|, whose partial file is gone:
-// a tag cut short by a crash names no entry, and its slot is cleared again.
-// Returns true when the tag is written.
+// write_tag names |entry| in the tag of |slot|, before its partial file
+// arrives: a tag cut short by a crash names no entry, and its slot is
+// cleared again. Returns true when the tag is written.
 bool ovu_partial_downloads::write_tag(int32_t slot, const ovu_manifest_entry *entry) const {
   char tag[TAG_LEN + 1];
   entry_tag(entry, tag);
@@ -206,9 +222,7 @@ bool ovu_partial_downloads::write_tag(int32_t slot, const ovu_manifest_entry *en
   return true;
 }
 
-// clear removes the partial file and the tag of |slot|; a slot that was
-// never used has neither.
-void ovu_partial_downloads::clear(int32_t slot) const {
+void ovu_partial_downloads::forget(int32_t slot) const {
   drop(slot);
   qarn_bounded_string path;
   append_tag_path(slot, path);

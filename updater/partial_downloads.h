@@ -10,7 +10,9 @@
 // the largest planned entries that can be verified, keeps each partial whose
 // tag names one of them, and removes every other partial; a file of an
 // entry without a slot is never kept. So at most OVU_PARTIAL_SLOTS partial
-// files exist at any time, and none outlives a change of its entry.
+// files exist at any time, and none outlives a change of its entry. A slot
+// holds files only while its entry's download is broken: the store stays
+// empty, and is not even made, while downloads go well.
 //
 // After prepare the store is read only: downloads of different entries may
 // use it from several threads at once, each touching only its own slot's
@@ -50,15 +52,20 @@ class ovu_partial_downloads {
   // |slot| holds: more than 0 and fewer than the entry's size, else 0, and
   // a file that cannot be resumed is removed.
   int64_t kept_length(int32_t slot) const;
+  // keep makes |broken_file|, the bytes of a broken download of the entry
+  // of |slot|, that slot's partial file. Returns 1, or 0 when it cannot be
+  // kept (|broken_file| is removed then).
+  int keep(int32_t slot, const char *broken_file) const;
   // drop removes the partial file of |slot|.
   void drop(int32_t slot) const;
+  // forget removes the partial file and the tag of |slot|.
+  void forget(int32_t slot) const;
 
  private:
   void append_tag_path(int32_t slot, qarn_bounded_string_base &path) const;
   void choose_owners(const qarn_growable_array &plan);
   bool tag_names(int32_t slot, const ovu_manifest_entry *entry) const;
   bool write_tag(int32_t slot, const ovu_manifest_entry *entry) const;
-  void clear(int32_t slot) const;
 
   qarn_bounded_string directory_;
   const ovu_manifest_entry *owners_[OVU_PARTIAL_SLOTS];

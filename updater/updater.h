@@ -159,7 +159,7 @@ class ovu_updater {
   int fetch_verified(qarn_http_downloader &downloader, const char *host, const char *root_path,
                      const ovu_manifest_entry *entry, const unsigned char *digest, const char *destination,
                      int64_t resume_offset, int keep_partial);
-  int take_completed_partial(const char *partial_path, const char *temporary_path) const;
+  int take_completed_partial(int32_t slot, const char *partial_path, const char *temporary_path) const;
   int put_in_place(const ovu_manifest_entry *entry, const char *temporary_path, const char *target);
   void save_manifest_or_exit();
 

@@ -1,8 +1,8 @@
 // Downloads of files whose size and SHA-256 were published, resumed where
-// a broken earlier try left off. A file with a slot in the store of partial
-// files (ovu_partial_downloads) downloads into that slot's partial file, so
-// that a broken download leaves its bytes there; the next try asks for the
-// rest only, and the hash covers the kept bytes first. Kept bytes that turn
+// a broken earlier try left off. The bytes of a broken download of a file
+// with a slot in the store of partial files (ovu_partial_downloads) go
+// there; the next try continues that partial file, asking for the rest
+// only, and the hash covers the kept bytes first. Kept bytes that turn
 // out wrong, or a server that will not give the rest, cost one download of
 // the whole file more, within the same try. A whole file leaves the store
 // for the temporary file, from where it is put in place as any other.
@@ -30,30 +30,30 @@ int ovu_updater::download_verified(qarn_http_downloader &downloader, const char 
   }
   qarn_bounded_string partial_path;
   partials_.append_partial_path(slot, partial_path);
-  if (partial_path.is_full()) {
-    return fetch_verified(downloader, host, root_path, entry, digest, temporary_path, 0, 0) == 1 ? 1 : 0;
-  }
+  int64_t kept = partial_path.is_full() ? 0 : partials_.kept_length(slot);
   qarn_bounded_string message;
-  int64_t kept = partials_.kept_length(slot);
   if (kept > 0) {
     message.append("Resuming download of file '").append(entry->name);
     message.append_format("' at byte %lld.", static_cast<long long>(kept));
     say_verbose(message.text());
     int resumed = fetch_verified(downloader, host, root_path, entry, digest, partial_path.text(), kept, 1);
     if (resumed == 1) {
-      return take_completed_partial(partial_path.text(), temporary_path);
+      return take_completed_partial(slot, partial_path.text(), temporary_path);
     }
     if (resumed == 0) {
-      return 0;
+      return 0;  // a broken resume keeps its grown partial file
     }
     partials_.drop(slot);
     message.assign("Fetching file '").append(entry->name).append("' whole.");
     say_verbose(message.text());
   }
-  if (fetch_verified(downloader, host, root_path, entry, digest, partial_path.text(), 0, 1) != 1) {
-    return 0;
+  if (fetch_verified(downloader, host, root_path, entry, digest, temporary_path, 0, 1) == 1) {
+    return 1;
   }
-  return take_completed_partial(partial_path.text(), temporary_path);
+  if (downloader.partial_length() > 0) {
+    partials_.keep(slot, temporary_path);
+  }
+  return 0;
 }
 
 // fetch_verified downloads the file of |entry| into |destination|, judged
@@ -91,13 +91,12 @@ int ovu_updater::fetch_verified(qarn_http_downloader &downloader, const char *ho
   return refused_bytes || resume_refused ? FETCH_REFUSED : 0;
 }
 
-// take_completed_partial moves a whole partial file to |temporary_path|.
-// Returns 1, or 0 when it could not be moved (it is removed then).
-int ovu_updater::take_completed_partial(const char *partial_path, const char *temporary_path) const {
+// take_completed_partial moves the whole partial file of |slot| to
+// |temporary_path| and empties the slot. Returns 1, or 0 when it could not
+// be moved.
+int ovu_updater::take_completed_partial(int32_t slot, const char *partial_path, const char *temporary_path) const {
   qarn_remove(temporary_path);  // Windows renames onto no existing file
-  if (qarn_rename(partial_path, temporary_path) == 0) {
-    return 1;
-  }
-  qarn_remove(partial_path);
-  return 0;
+  int taken = qarn_rename(partial_path, temporary_path) == 0 ? 1 : 0;
+  partials_.forget(slot);
+  return taken;
 }
