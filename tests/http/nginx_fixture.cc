@@ -82,6 +82,9 @@ std::string configuration(const std::string &dir, int port, bool as_root) {
        // /slow-signature/, at 10 bytes a second.
        << "    location /slow/ { limit_rate 10; }\n"
        << "    location /slow-signature/ { location ~ \\.sig$ { limit_rate 10; } }\n"
+       // Bodies under /throttled/ come fast for 256 KiB, then at 512 KiB a
+       // second: a test can change a file while nginx is sending it.
+       << "    location /throttled/ { limit_rate_after 256k; limit_rate 512k; }\n"
        << "  }\n"
        << "}\n";
   return conf.str();
