@@ -12,7 +12,8 @@
 // The whole exchange blocks the caller; the callbacks run inside download,
 // on the caller's thread.
 //
-// Only a complete status-200 response succeeds. A download also fails when
+// Only a complete status-200 response succeeds (or, resuming, a 206 with
+// exactly the rest of the file). A download also fails when
 // the server closes the connection before the response is complete, when
 // nothing moves over the connection for idle_timeout_ms, when the header
 // section is not complete header_timeout_ms after the request, and when the
