@@ -1,5 +1,6 @@
 #include "updater/partial_downloads.h"
 
+#include <cinttypes>
 #include <cstdio>
 #include <cstring>
 
@@ -23,7 +24,7 @@ void entry_tag(const ovu_manifest_entry *entry, char tag[TAG_LEN + 1]) {
   qarn_sha256_init(&context);
   qarn_sha256_update(&context, entry->name, std::strlen(entry->name) + 1);
   char size[32];
-  std::snprintf(size, sizeof(size), "%lld", static_cast<long long>(entry->size));
+  std::snprintf(size, sizeof(size), "%" PRId64, entry->size);
   qarn_sha256_update(&context, size, std::strlen(size) + 1);
   qarn_sha256_update(&context, entry->hash, std::strlen(entry->hash) + 1);
   unsigned char digest[QARN_SHA256_DIGEST_LEN];

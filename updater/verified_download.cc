@@ -6,6 +6,8 @@
 // out wrong, or a server that will not give the rest, cost one download of
 // the whole file more, within the same try. A whole file leaves the store
 // for the temporary file, from where it is put in place as any other.
+#include <cinttypes>
+
 #include "http/http_downloader.h"
 #include "http/verified_body.h"
 #include "support/bounded_string.h"
@@ -34,7 +36,7 @@ int ovu_updater::download_verified(qarn_http_downloader &downloader, const char 
   qarn_bounded_string message;
   if (kept > 0) {
     message.append("Resuming download of file '").append(entry->name);
-    message.append_format("' at byte %lld.", static_cast<long long>(kept));
+    message.append_format("' at byte %" PRId64 ".", kept);
     say_verbose(message.text());
     int resumed = fetch_verified(downloader, host, root_path, entry, digest, partial_path.text(), kept, 1);
     if (resumed == 1) {
