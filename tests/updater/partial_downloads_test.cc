@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <deque>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -34,15 +35,16 @@ class partial_downloads_test : public testing::Test {
     plan.init(sizeof(ovu_manifest_entry *));
     for (size_t i = 0; i < files.size(); i++) {
       texts_.push_back(files[i].name);
+      entries_[i].name = const_cast<char *>(texts_.back().c_str());
       texts_.push_back(files[i].hash);
-      entries_[i].name = const_cast<char *>(files[i].name.c_str());
-      entries_[i].hash = const_cast<char *>(files[i].hash.c_str());
+      entries_[i].hash = const_cast<char *>(texts_.back().c_str());
       entries_[i].size = files[i].size;
       entries_[i].next = nullptr;
       const ovu_manifest_entry *pointer = &entries_[i];
       ASSERT_EQ(plan.append(&pointer), 1);
     }
     store.prepare(temporary_.c_str(), plan, verified);
+    plan.release();
   }
   // Keeps |bytes| as the broken download of entry |index|.
   void keep(const ovu_partial_downloads &store, size_t index, const std::string &bytes) {
@@ -71,7 +73,7 @@ class partial_downloads_test : public testing::Test {
   scratch_directory dir_;
   std::string temporary_ = dir_.file("tmp/update.tmp");
   std::vector<ovu_manifest_entry> entries_;
-  std::vector<std::string> texts_;
+  std::deque<std::string> texts_;  // the entries' texts: a deque keeps them in place
 };
 
 TEST_F(partial_downloads_test, TheEightLargestVerifiableEntriesGetTheSlots) {

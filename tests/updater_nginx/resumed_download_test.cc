@@ -83,6 +83,7 @@ void plant_partial(const installation &install, const std::string &name, int64_t
   fs::create_directories(fs::path(temporary).parent_path());
   ovu_partial_downloads store;
   store.prepare(temporary.c_str(), plan, true);
+  plan.release();
   ASSERT_GE(store.slot_of(&entry), 0);
   write_file(temporary, bytes);
   ASSERT_EQ(store.keep(store.slot_of(&entry), temporary.c_str()), 1);
