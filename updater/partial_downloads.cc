@@ -64,7 +64,7 @@ ovu_partial_downloads::ovu_partial_downloads() {
 void ovu_partial_downloads::prepare(const char *temporary_file, const qarn_growable_array &plan, bool verified) {
   directory_.clear();
   append_directory_of(directory_, temporary_file);
-  directory_.append(OVU_PARTIAL_DIRECTORY).append("/");
+  directory_.append(OVU_PARTIAL_DIRECTORY);
   for (const ovu_manifest_entry *&owner : owners_) {
     owner = nullptr;
   }
@@ -146,11 +146,11 @@ int32_t ovu_partial_downloads::slot_of(const ovu_manifest_entry *entry) const {
 }
 
 void ovu_partial_downloads::append_partial_path(int32_t slot, qarn_bounded_string_base &path) const {
-  path.append(directory_.text()).append_format("%d", static_cast<int>(slot)).append(PARTIAL_SUFFIX);
+  path.append(directory_.text()).append("/").append_format("%d", static_cast<int>(slot)).append(PARTIAL_SUFFIX);
 }
 
 void ovu_partial_downloads::append_tag_path(int32_t slot, qarn_bounded_string_base &path) const {
-  path.append(directory_.text()).append_format("%d", static_cast<int>(slot)).append(TAG_SUFFIX);
+  path.append(directory_.text()).append("/").append_format("%d", static_cast<int>(slot)).append(TAG_SUFFIX);
 }
 
 int64_t ovu_partial_downloads::kept_length(int32_t slot) const {

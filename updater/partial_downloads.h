@@ -67,6 +67,8 @@ class ovu_partial_downloads {
   bool tag_names(int32_t slot, const ovu_manifest_entry *entry) const;
   bool write_tag(int32_t slot, const ovu_manifest_entry *entry) const;
 
+  // The store's directory, without a separator at its end: Windows finds
+  // no status for such a name.
   qarn_bounded_string directory_;
   const ovu_manifest_entry *owners_[OVU_PARTIAL_SLOTS];
 };
