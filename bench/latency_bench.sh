@@ -10,6 +10,8 @@
 #       installation: update_bench (the launcher's updater, as
 #       bench/update_bench.sh runs it) against `wget -i` (one connection,
 #       keep-alive), `curl --parallel --parallel-max 8` and `aria2c -j 8`;
+#       update_bench runs with its default downloads in flight and again
+#       with eight, as many as the parallel peers;
 #   (b) one file of LATENCY_BIG_MIB (default 256) MiB, the proxy also
 #       limiting each connection to LATENCY_RATE_MIB (default 40) MiB/s in
 #       each direction: update_bench (which checks the file's size and
@@ -146,6 +148,9 @@ run_files_tool() {
     ours)
       run_updater "$BENCH" "$WORK/ours" /install "$FILES"
       expect_all "update_bench" "$WORK/ours" ;;
+    ours8)
+      TORVANE_PARALLEL_DOWNLOADS=8 run_updater "$BENCH" "$WORK/ours8" /install "$FILES"
+      expect_all "update_bench with eight downloads in flight" "$WORK/ours8" ;;
     baseline)
       run_updater "$BASELINE" "$WORK/baseline" /install "$FILES"
       expect_all "the baseline update_bench" "$WORK/baseline" ;;
@@ -215,7 +220,7 @@ run_case() {
   done
 }
 
-FILE_TOOLS=(ours wget curl aria2c)
+FILE_TOOLS=(ours ours8 wget curl aria2c)
 if [ -n "$BASELINE" ]; then FILE_TOOLS+=(baseline); fi
 echo
 echo "(a) $FILES files of 4 KiB, proxy delay $DELAY_MS ms each way"
@@ -229,7 +234,7 @@ start_proxy --rate-kib $((RATE_MIB * 1024))
 run_case run_big_tool big_ours big_curl
 stop_proxy
 
-OURS=$(med ours); WGET=$(med wget); CURL=$(med curl); ARIA2C=$(med aria2c)
+OURS=$(med ours); OURS8=$(med ours8); WGET=$(med wget); CURL=$(med curl); ARIA2C=$(med aria2c)
 BEST=$(awk -v a="$CURL" -v b="$ARIA2C" 'BEGIN { print (a < b) ? a : b }')
 BIG_OURS=$(med big_ours); BIG_CURL=$(med big_curl)
 BEST_RATIO=$(ratio "$OURS" "$BEST")

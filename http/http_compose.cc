@@ -1,5 +1,6 @@
 // The sending side: requests, the two answers a server sends by itself,
 // the framing of an outgoing body and the pull interface.
+#include <cinttypes>
 #include <cstring>
 
 #include "http/http_cookie.h"
@@ -87,6 +88,9 @@ int qarn_http_data_processor_oline::start_http_GET(const char *host, const char 
   append_percent_encoded(head, path);
   head.append(" ").append(protocol_version(force_http_1_0)).append(CRLF);
   head.append("Host: ").append(host).append(CRLF);
+  if (tx_range_from >= 0) {
+    head.append_format("Range: bytes=%" PRId64 "-", tx_range_from).append(CRLF);
+  }
   append_common_headers(head, 1, 0);
   qarn_http_cookie::append_set_cookie_lines(this, head);
   head.append(CRLF);

@@ -26,6 +26,7 @@ void qarn_http_data_processor_oline::reset_message() {
   rx_content_type_code = QARN_MEDIA_NONE;
   rx_expect_continue = 0;
   rx_chunked = 0;
+  rx_content_range = qarn_content_range();
   chunk_remaining = 0;
   rx_first_line.clear();
   if (rx_state_ == QARN_HTTP_RX_HEADERS) {

@@ -19,6 +19,7 @@
 
 #include <cstdint>
 
+#include "http/content_range.h"
 #include "net/data_queue.h"
 #include "support/bounded_string.h"
 
@@ -138,6 +139,9 @@ class qarn_http_data_processor_oline {
   int force_http_1_0 = 0;    // "HTTP/1.0" lines, no chunking, always "Connection: close"
   int allow_chunked_tx = 0;  // an outgoing body may use chunked framing
   int close_requested = 0;   // close after this exchange ("Connection: close")
+  // A request asks for the resource's bytes from this offset on only
+  // ("Range: bytes=N-"); below 0 (the default), for the whole resource.
+  int64_t tx_range_from = -1;
   // A client that reads the answer to its one request and nothing more:
   // once the final response is complete no later byte is parsed, even on a
   // connection that stays open. Such bytes answer no request; they are
@@ -180,6 +184,8 @@ class qarn_http_data_processor_oline {
   int32_t rx_content_type_code = QARN_MEDIA_NONE;
   int rx_expect_continue = 0;  // a request asked "Expect: 100-continue"
   int rx_chunked = 0;          // the body uses chunked coding
+  // "Content-Range:"; all absent when the message has none or a malformed one.
+  qarn_content_range rx_content_range;
   int32_t chunk_remaining = 0;  // bytes of the current chunk not yet delivered
   qarn_bounded_string rx_first_line;  // first line of the message, unchanged
 

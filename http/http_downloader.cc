@@ -75,6 +75,14 @@ void report_body_too_long() {
   report(message.text(), QARN_DIAG_OPERATION);
 }
 
+void report_body_longer_than_resource(int64_t resource_length) {
+  qarn_bounded_string message;
+  message.append_format("Warning in qarn_http_downloader::callback_content_data_received(), body longer than "
+                        "the resource's %" PRId64 " bytes.  Bailing.",
+                        resource_length);
+  report(message.text(), QARN_DIAG_OPERATION);
+}
+
 void report_expired_bound(const qarn_download_bounds &bounds) {
   const qarn_download_bound_settings &settings = bounds.settings();
   qarn_bounded_string message;
@@ -177,8 +185,16 @@ int qarn_http_downloader::download(const char *host, const char *path) {
            QARN_DIAG_MISUSE);
     return 0;
   }
+  if (resume_offset > 0 && (data_callback != nullptr || resource_length <= resume_offset)) {
+    report("Error in qarn_http_downloader::download(), resume without a file or beyond the resource's length.",
+           QARN_DIAG_MISUSE);
+    return 0;
+  }
   created_output_file_ = 0;
   keep_failed_file_ = 0;
+  broken_ = 0;
+  resume_refused_ = 0;
+  partial_length_ = 0;
   header_complete_ = 0;
   body_bytes_ = 0;
   // A downloader that carries several downloads judges each by its own
@@ -195,8 +211,8 @@ int qarn_http_downloader::download(const char *host, const char *path) {
     }
     result = exchange_once(host, path);
   }
-  close_output_file();
-  if (result == 0 && !keep_failed_file_) {
+  int closed = close_output_file();
+  if (result == 0 && !keep_failed_file_ && !keeps_partial_file(closed)) {
     delete_created_file();
   }
   return result;
@@ -232,6 +248,7 @@ int qarn_http_downloader::exchange_once(const char *host, const char *path) {
   processor.content_body_get_tx_data = callback_content_body_get_tx_data;
   processor.close_requested = keep_connection ? 0 : 1;
   processor.stop_after_response = 1;
+  processor.tx_range_from = resume_offset > 0 ? resume_offset : -1;
   unread_after_response_ = 0;
   int result = exchange(processor, host, path, block);
   kept_.release(tcp_socket, keep_connection && result == 1, processor, unread_after_response_);
@@ -300,6 +317,7 @@ int qarn_http_downloader::receive_response(qarn_http_data_processor_oline &proce
     int wait_ms = bounds.next_wait_ms(now_ms, body_bytes_, QARN_DOWNLOAD_READ_TIMEOUT_MS);
     if (wait_ms == 0) {
       report_expired_bound(bounds);
+      broken_ = 1;
       return 0;
     }
     int n = read_available(buffer.bytes(), buffer.length(), streaming, wait_ms);
@@ -404,10 +422,12 @@ int qarn_http_downloader::handle_connection_end(qarn_http_data_processor_oline &
   }
   report("Error in qarn_http_downloader::download(), connection closed before the response was complete.",
          QARN_DIAG_OPERATION);
+  broken_ = 1;
   return 0;
 }
 
 int qarn_http_downloader::handle_broken_connection() {
+  broken_ = 1;
   if (progress_callback != nullptr) {
     if (received_length == expected_length) {
       report("Error in qarn_http_downloader::download(), blocking read failed but all data received.",
@@ -477,20 +497,25 @@ int qarn_http_downloader::open_output_file() {
     return 0;
   }
   created_output_file_ = 1;
-  // A body declared larger than the file's buffer arrives in runs of whole
-  // reads (file_writes_): each goes to the system in one call, straight from
-  // the read buffer, and a buffer in between would only copy it. Any other
-  // body is gathered in the buffer, so that small or chunked pieces do not
-  // cost a call each; without the memory the file keeps its default buffer.
-  if (expected_length >= QARN_DOWNLOAD_FILE_BUFFER_LEN) {
+  choose_file_buffer(expected_length);
+  return 1;
+}
+
+// A body declared larger than the file's buffer arrives in runs of whole
+// reads (file_writes_): each goes to the system in one call, straight from
+// the read buffer, and a buffer in between would only copy it. Any other
+// body is gathered in the buffer, so that small or chunked pieces do not
+// cost a call each; without the memory the file keeps its default buffer.
+// Called before any other use of output_file.
+void qarn_http_downloader::choose_file_buffer(int64_t body_length) {
+  if (body_length >= QARN_DOWNLOAD_FILE_BUFFER_LEN) {
     std::setvbuf(output_file, nullptr, _IONBF, 0);
-    return 1;
+    return;
   }
   file_buffer_ = static_cast<char *>(std::malloc(QARN_DOWNLOAD_FILE_BUFFER_LEN));
   if (file_buffer_ != nullptr) {
     std::setvbuf(output_file, file_buffer_, _IOFBF, QARN_DOWNLOAD_FILE_BUFFER_LEN);
   }
-  return 1;
 }
 
 void qarn_http_downloader::callback_connection_close(qarn_http_data_processor_oline *, void *context) {
@@ -519,6 +544,10 @@ int qarn_http_downloader::callback_message_received(qarn_http_data_processor_oli
   if (processor->rx_status == QARN_DOWNLOAD_STATUS_OK) {
     self.header_complete_ = 1;
     return self.open_output_file();
+  }
+  int partial = self.resume_offset > 0 ? self.accept_partial_answer(*processor) : -1;
+  if (partial >= 0) {
+    return partial;
   }
   report_about_file("Warning in qarn_http_downloader::callback_message_received(), download failed for file ",
                     self.destination_file_name.text(), ".  Aborting download.");
@@ -565,6 +594,11 @@ int qarn_http_downloader::callback_content_data_received(qarn_http_data_processo
     report("Warning in qarn_http_downloader::callback_content_data_received(), body refused by its check.  "
            "Bailing.",
            QARN_DIAG_OPERATION);
+    return 0;
+  }
+  // After the check, whose own verdict on a long body says more.
+  if (self.resource_length >= 0 && length > self.resource_length - self.received_length) {
+    report_body_longer_than_resource(self.resource_length);
     return 0;
   }
   int result = self.deliver_body(bytes, length);

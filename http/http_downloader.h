@@ -12,7 +12,8 @@
 // The whole exchange blocks the caller; the callbacks run inside download,
 // on the caller's thread.
 //
-// Only a complete status-200 response succeeds. A download also fails when
+// Only a complete status-200 response succeeds (or, resuming, a 206 with
+// exactly the rest of the file). A download also fails when
 // the server closes the connection before the response is complete, when
 // nothing moves over the connection for idle_timeout_ms, when the header
 // section is not complete header_timeout_ms after the request, and when the
@@ -20,7 +21,12 @@
 // and, when total_timeout_ms is set, when the response is not complete that
 // long after the request.
 // In file mode a failed download deletes the file it created, so that no
-// truncated file can be taken for a downloaded one.
+// truncated file can be taken for a downloaded one; a caller that keeps
+// partial files for resuming asks for them (keep_partial_file) and names
+// them apart from any downloaded file.
+//
+// A file-mode download may resume a file (resume_offset): it asks for the
+// rest of the resource and appends it to the bytes the file already holds.
 // Every bound holds for each connection of a download: a kept connection
 // that the server closed before answering is no failure; the request goes
 // again, once, on a new connection, with its bounds counted afresh.
@@ -65,8 +71,12 @@ constexpr int32_t QARN_DOWNLOAD_LOW_SPEED_WINDOW_MS = 60000;
 // Size of the output file's write buffer, used for bodies that are not
 // declared larger than it.
 constexpr int32_t QARN_DOWNLOAD_FILE_BUFFER_LEN = 64 * 1024;
-// The only status that delivers a body.
+// The only status that delivers a whole body.
 constexpr int32_t QARN_DOWNLOAD_STATUS_OK = 200;
+// The status of the rest of a resumed file, and of a range the server
+// cannot give.
+constexpr int32_t QARN_DOWNLOAD_STATUS_PARTIAL = 206;
+constexpr int32_t QARN_DOWNLOAD_STATUS_RANGE_NOT_SATISFIABLE = 416;
 // expected_length when the response has no "Content-Length:", or when a
 // transfer coding frames its body (the length is then ignored).
 constexpr int64_t QARN_DOWNLOAD_LENGTH_UNKNOWN = -1;
@@ -175,6 +185,32 @@ class qarn_http_downloader {
   // download to the same server. 0 (the default): one connection per
   // download, closed at its end.
   int keep_connection = 0;
+  // Resuming, in file mode: the destination file holds the first
+  // resume_offset bytes of the resource (a whole length of resource_length,
+  // which must then be known), and the request asks for the rest only
+  // ("Range: bytes=N-"). A 206 whose Content-Range is exactly that rest
+  // continues the file: the body check first sees the kept bytes, read once
+  // from the file, then the new ones. A 200 writes the file from its first
+  // byte again. Any other 206, and a 416, fail the download with
+  // resume_refused() set and the file deleted. 0 (the default): the whole
+  // resource, as always.
+  int64_t resume_offset = 0;
+  // The resource's whole length, or QARN_DOWNLOAD_LENGTH_UNKNOWN (the
+  // default): a body that runs past it, kept bytes included, is refused.
+  int64_t resource_length = QARN_DOWNLOAD_LENGTH_UNKNOWN;
+  // Nonzero, in file mode: a download whose connection ended early, or one
+  // of whose time bounds ran out, after its body began keeps the file with
+  // the bytes that arrived (partial_length() says how many) for a later
+  // resume. Every other failure deletes the file as before; one that never
+  // opened it (no answer, another status) leaves it as it was.
+  int keep_partial_file = 0;
+
+  // After a download: the server refused to resume, or the file could not
+  // be resumed (see resume_offset).
+  int resume_refused() const { return resume_refused_; }
+  // After a failed download: the bytes of the partial file it kept, 0 when
+  // it kept none.
+  int64_t partial_length() const { return partial_length_; }
 
  private:
   int connect();
@@ -191,6 +227,11 @@ class qarn_http_downloader {
   int deliver_to_file(const char *bytes, int32_t length);
   int flush_file_writes();
   int open_output_file();
+  void choose_file_buffer(int64_t body_length);
+  int accept_partial_answer(const qarn_http_data_processor_oline &processor);
+  int open_resumed_file();
+  int refuse_resume(const char *why);
+  int keeps_partial_file(int closed);
   int close_output_file();
   void delete_created_file();
 
@@ -198,6 +239,9 @@ class qarn_http_downloader {
   int64_t body_bytes_ = 0;       // body bytes delivered in this download (64 bits)
   int created_output_file_ = 0;  // this download created or truncated the output file
   int keep_failed_file_ = 0;     // a failed download keeps the file it wrote
+  int broken_ = 0;               // the connection ended early or a time bound ran out
+  int resume_refused_ = 0;
+  int64_t partial_length_ = 0;
   // The read that completed the response brought bytes after it.
   int unread_after_response_ = 0;
   qarn_kept_connection kept_;    // whether tcp_socket's connection carries the next request

@@ -3,6 +3,7 @@
 // letter case; the value is everything from the second word on.
 #include <cstring>
 
+#include "http/content_range.h"
 #include "http/http_cookie.h"
 #include "http/http_data_processor.h"
 #include "support/diagnostics.h"
@@ -147,6 +148,12 @@ int qarn_http_data_processor_oline::header_line_parse(const char *line) {
   }
   if (word_equal_nocase(line, "Transfer-Encoding:")) {
     return parse_transfer_encoding_header(line, value);
+  }
+  if (word_equal_nocase(line, "Content-Range:")) {
+    // A malformed range is no range: a client that asked for one refuses
+    // the answer, any other ignores it.
+    qarn_parse_content_range(value, &rx_content_range);
+    return QARN_HTTP_LINE_ACCEPTED;
   }
   if (word_equal_nocase(line, "Host:")) {
     return parse_host_header(value);

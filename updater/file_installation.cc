@@ -17,13 +17,13 @@
 #include <cstring>
 
 #include "http/http_downloader.h"
-#include "http/verified_body.h"
 #include "support/bounded_string.h"
 #include "support/clock.h"
 #include "support/disk_flush.h"
 #include "support/file_system.h"
 #include "support/hex_text.h"
 #include "support/process_control.h"
+#include "support/sha256.h"
 #include "updater/release_declarations.h"
 #include "updater/remote_manifest_fetch.h"
 #include "updater/updater.h"
@@ -141,6 +141,7 @@ int ovu_updater::install_files(const char *host, const char *root_path, const qa
   }
   last_save_time = qarn_clock_seconds();
   manifest_dirty = 0;
+  partials_.prepare(temporary_file_name, plan, verify_downloads_);
   int32_t helpers = clamped_parallel_downloads(parallel_downloads);
   if (helpers > plan.count) {
     helpers = plan.count;
@@ -251,15 +252,7 @@ int ovu_updater::download_entry(qarn_http_downloader &downloader, const char *ho
     say(message.text());
     return 0;
   }
-  qarn_verified_body check(entry->size, digest);
-  int downloaded = download_file(downloader, host, root_path, entry->name, destination, &check);
-  qarn_body_verdict verdict = check.verdict();
-  if (!downloaded && verdict != QARN_BODY_UNDECIDED && verdict != QARN_BODY_MATCHES) {
-    message.append("File '").append(entry->name).append("' failed verification: ");
-    message.append(qarn_body_verdict_text(verdict)).append(".");
-    say(message.text());
-  }
-  return downloaded;
+  return download_verified(downloader, host, root_path, entry, digest, destination);
 }
 
 int ovu_updater::download_file(qarn_http_downloader &downloader, const char *host, const char *root_path,

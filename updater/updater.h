@@ -28,6 +28,7 @@
 #include "updater/release_signature.h"
 #include "updater/remote_manifest_fetch.h"
 #include "updater/manifest_entry.h"
+#include "updater/partial_downloads.h"
 #include "updater/update_stats.h"
 #include "updater/download_pipeline.h"
 #include "updater/file_fetch.h"
@@ -172,6 +173,12 @@ class ovu_updater {
   void install_planned(ovu_file_fetch &fetch, const qarn_growable_array &plan);
   void install_one(ovu_file_fetch &fetch, int32_t index, const ovu_manifest_entry *entry);
   int put_in_place(const ovu_manifest_entry *entry, const char *source, const char *target);
+  int download_verified(qarn_http_downloader &downloader, const char *host, const char *root_path,
+                        const ovu_manifest_entry *entry, const unsigned char *digest, const char *temporary_path);
+  int fetch_verified(qarn_http_downloader &downloader, const char *host, const char *root_path,
+                     const ovu_manifest_entry *entry, const unsigned char *digest, const char *destination,
+                     int64_t resume_offset, int keep_partial);
+  int take_completed_partial(int32_t slot, const char *partial_path, const char *temporary_path) const;
   void save_manifest_or_exit();
   [[noreturn]] void exit_unfinished();
 
@@ -182,6 +189,9 @@ class ovu_updater {
   // The remote manifest declared its hash tokens SHA-256: every download
   // is checked against its entry's size and token before it is installed.
   bool verify_downloads_ = false;
+  // The partial files of broken verified downloads: prepared once per
+  // install_files, read only while the files download.
+  ovu_partial_downloads partials_;
 };
 
 #endif

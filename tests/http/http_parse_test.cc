@@ -420,6 +420,19 @@ TEST_F(parse_test, message_fields) {
          EXPECT_EQ(p.close_requested, 1);
          EXPECT_STREQ(p.rx_host, "h");
        }},
+      {"content range of a partial answer", CLIENT_OPEN,
+       "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 100-199/200\r\nContent-Length: 100\r\n\r\n",
+       [](const qarn_http_data_processor_oline &p) {
+         EXPECT_EQ(p.rx_content_range.first, 100);
+         EXPECT_EQ(p.rx_content_range.last, 199);
+         EXPECT_EQ(p.rx_content_range.complete_length, 200);
+       }},
+      {"a malformed content range is none", CLIENT_OPEN,
+       "HTTP/1.1 206 Partial Content\r\nContent-Range: bytes 100-/200\r\nContent-Length: 0\r\n\r\n",
+       [](const qarn_http_data_processor_oline &p) {
+         EXPECT_EQ(p.rx_content_range.first, QARN_CONTENT_RANGE_ABSENT);
+         EXPECT_EQ(p.rx_content_range.complete_length, QARN_CONTENT_RANGE_ABSENT);
+       }},
       {"cookies of a request", SERVER, "GET / HTTP/1.1\r\nCookie: a=1; b=x=y\r\n\r\n",
        [](const qarn_http_data_processor_oline &p) {
          ASSERT_NE(p.rx_cookies, nullptr);

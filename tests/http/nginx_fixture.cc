@@ -85,6 +85,9 @@ std::string configuration(const std::string &dir, int port, bool as_root) {
        // Under /stalled/, the answers for files named "stalled..." trickle at
        // 100 bytes a second, header section included.
        << "    location /stalled/ { location ~ /stalled[^/]*$ { limit_rate 100; } }\n"
+       // Bodies under /throttled/ come fast for 256 KiB, then at 512 KiB a
+       // second: a test can change a file while nginx is sending it.
+       << "    location /throttled/ { limit_rate_after 256k; limit_rate 512k; }\n"
        << "  }\n"
        << "}\n";
   return conf.str();

@@ -86,9 +86,10 @@ class Server:
     """nginx on 127.0.0.1:80 serving WORK/docroot, started and stopped by
     its own process id; |directives| go into its http block."""
 
-    def __init__(self, work, directives=""):
+    def __init__(self, work, directives="", port=UPDATE_PORT):
         self.work = work
         self.directives = directives
+        self.port = port
         self.docroot = os.path.join(work, "docroot")
         self.process = None
         os.makedirs(self.docroot, exist_ok=True)
@@ -107,12 +108,12 @@ class Server:
                       "  fastcgi_temp_path %s/fc;\n  uwsgi_temp_path %s/uw;\n  scgi_temp_path %s/sc;\n"
                       "  default_type application/octet-stream;\n%s"
                       "  server { listen 127.0.0.1:%d; root %s; }\n}\n"
-                      % ((user,) + (self.work,) * 9 + (self.directives, UPDATE_PORT, self.docroot)))
+                      % ((user,) + (self.work,) * 9 + (self.directives, self.port, self.docroot)))
         self.process = subprocess.Popen([NGINX, "-p", self.work + "/", "-c", conf],
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline:
-            if subprocess.run(["curl", "-s", "-o", "/dev/null", "http://127.0.0.1/"]).returncode == 0:
+            if subprocess.run(["curl", "-s", "-o", "/dev/null", "http://127.0.0.1:%d/" % self.port]).returncode == 0:
                 return
             time.sleep(0.05)
         self.stop()
@@ -164,6 +165,93 @@ class Server:
         for name in ("access.log", "connections.log"):
             with open(os.path.join(self.work, name), "w"):
                 pass
+
+
+class CuttingProxy:
+    """A forwarding proxy on 127.0.0.1:80 in front of nginx on |server_port|,
+    started and stopped as a context manager. While |cut_after| is set, it
+    ends the first connection that has carried that many bytes of answers,
+    as a server that drops the connection in the middle of a file, and
+    from then on closes every new connection at once, as a server that has
+    gone away. cut_after None passes everything."""
+
+    ACCEPT_POLL_S = 0.1
+    BLOCK = 64 * 1024
+
+    def __init__(self, server_port, cut_after):
+        self.server_port = server_port
+        self.cut_after = cut_after
+        self.cut = threading.Event()
+        self.stopping = threading.Event()
+        self.listener = None
+        self.threads = []
+
+    def __enter__(self):
+        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        self.listener.bind(("127.0.0.1", UPDATE_PORT))
+        self.listener.listen(8)
+        self.listener.settimeout(self.ACCEPT_POLL_S)
+        self.threads.append(threading.Thread(target=self.serve))
+        self.threads[0].start()
+        return self
+
+    def __exit__(self, *exception):
+        self.stopping.set()
+        for thread in self.threads:
+            thread.join()
+        self.listener.close()
+
+    def serve(self):
+        while not self.stopping.is_set():
+            try:
+                client, _ = self.listener.accept()
+            except socket.timeout:
+                continue
+            if self.cut.is_set():
+                client.close()
+                continue
+            server = socket.create_connection(("127.0.0.1", self.server_port))
+            for pump in (self.requests, self.answers):
+                thread = threading.Thread(target=pump, args=(client, server))
+                thread.start()
+                self.threads.append(thread)
+
+    def requests(self, client, server):
+        try:
+            while True:
+                data = client.recv(self.BLOCK)
+                if not data:
+                    break
+                server.sendall(data)
+        except OSError:
+            pass
+        try:
+            server.shutdown(socket.SHUT_WR)
+        except OSError:
+            pass
+
+    def answers(self, client, server):
+        carried = 0
+        try:
+            while True:
+                data = server.recv(self.BLOCK)
+                if not data:
+                    break
+                if self.cut_after is not None and not self.cut.is_set() and carried + len(data) >= self.cut_after:
+                    client.sendall(data[:self.cut_after - carried])
+                    self.cut.set()
+                    break
+                client.sendall(data)
+                carried += len(data)
+        except OSError:
+            pass
+        for end in (client, server):
+            try:
+                end.shutdown(socket.SHUT_RDWR)
+            except OSError:
+                pass
+            end.close()
 
 
 class ChunkedLengthServer:
@@ -1050,6 +1138,121 @@ def case_a_server_that_closes_every_connection_after_one_answer_still_delivers_e
     expect_equal("temporary files left", sorted(os.listdir(os.path.join(h.game, "tmp"))), [])
 
 
+# --- resumed downloads -------------------------------------------------------
+
+RESUMED_FILE = "music/theme.ogg"
+RESUMED_SIZE = 20 * 1024 * 1024
+# Where the proxy drops the connection that carries the file: well inside it.
+CUT_AFTER = 7 * 1024 * 1024 + 12345
+NGINX_BEHIND_PROXY_PORT = 8080
+
+
+def resumed_file_bytes():
+    # Bytes that repeat nowhere, so that a piece in the wrong place shows.
+    return b"".join(hashlib.sha256(b"%d" % i).digest() for i in range(RESUMED_SIZE // 32))
+
+
+def ranges_logged(server, path, expected):
+    """(Range header, status, body bytes sent) of each request for |path|
+    that nginx has logged, once |expected| of them are or the wait is over."""
+    log = os.path.join(server.work, "ranges.log")
+    deadline = time.monotonic() + LOG_WAIT_S
+    while True:
+        logged = []
+        if os.path.exists(log):
+            with open(log) as source:
+                for line in source:
+                    uri, range_header, status, sent = line.rsplit(" ", 3)
+                    if uri == path:
+                        logged.append((range_header, int(status), int(sent)))
+        if len(logged) >= expected or time.monotonic() > deadline:
+            return logged
+
+
+def serve_behind_proxy(h, directives=""):
+    """Moves nginx behind the proxy's port, logging the Range of every request."""
+    h.server.stop()
+    log = ("  log_format ranges '$uri \"$http_range\" $status $body_bytes_sent';\n"
+           "  access_log %s/ranges.log ranges;\n" % h.server.work)
+    h.server = Server(h.server.work, log + directives, NGINX_BEHIND_PROXY_PORT)
+    h.server.start()
+
+
+def partial_files(h):
+    directory = os.path.join(h.game, "tmp", "partial")
+    if not os.path.isdir(directory):
+        return {}
+    return {name: os.path.getsize(os.path.join(directory, name))
+            for name in os.listdir(directory) if name.endswith(".part")}
+
+
+def break_the_first_download(h):
+    """Publishes the file, and runs the launcher while the connection that
+    carries it drops in the middle and the server is then gone. Returns the
+    release and the size of the kept partial file."""
+    serve_behind_proxy(h)
+    files = h.publish({RESUMED_FILE: resumed_file_bytes()})
+    with CuttingProxy(NGINX_BEHIND_PROXY_PORT, CUT_AFTER):
+        first = h.run()
+    expect_true("the file was installed although its connection dropped", h.installed(RESUMED_FILE) is None)
+    expect_true("no line says why:\n" + first.output, "Unable to update file '%s'" % RESUMED_FILE in first.output)
+    kept = partial_files(h)
+    expect_equal("partial files kept", len(kept), 1)
+    size = list(kept.values())[0]
+    expect_true("partial file of %d bytes" % size, 0 < size <= CUT_AFTER)
+    logged = ranges_logged(h.server, h.root + "/" + RESUMED_FILE, 1)
+    expect_equal("requests so far", [(header, status) for header, status, _ in logged], [('"-"', 200)])
+    expect_true("the whole file went out before the drop", logged[0][2] < RESUMED_SIZE)
+    return files, size
+
+
+def resume_line(size):
+    return "Resuming download of file '%s' at byte %d.\n" % (RESUMED_FILE, size)
+
+
+def case_a_download_dropped_in_the_middle_resumes_at_the_next_start(h):
+    files, size = break_the_first_download(h)
+    with CuttingProxy(NGINX_BEHIND_PROXY_PORT, None):
+        second = h.run(["-v"])
+    expect_true("no resume line:\n" + second.output, resume_line(size) in second.output)
+    expect_true("a failure:\n" + second.output, "Unable to update" not in second.output)
+    h.expect_installed(files)
+    logged = ranges_logged(h.server, h.root + "/" + RESUMED_FILE, 2)
+    expect_equal("the second request", logged[1:], [('"bytes=%d-"' % size, 206, RESUMED_SIZE - size)])
+    expect_equal("partial files left", partial_files(h), {})
+
+
+def case_a_resume_whose_kept_bytes_are_wrong_is_refused_and_fetched_whole(h):
+    files, size = break_the_first_download(h)
+    partial = os.path.join(h.game, "tmp", "partial", list(partial_files(h))[0])
+    with open(partial, "r+b") as out:
+        out.seek(size // 2)
+        byte = out.read(1)
+        out.seek(size // 2)
+        out.write(bytes([byte[0] ^ 0xFF]))
+    with CuttingProxy(NGINX_BEHIND_PROXY_PORT, None):
+        second = h.run(["-v"])
+    expect_true("no resume line:\n" + second.output, resume_line(size) in second.output)
+    expect_true("no line of the whole fetch:\n" + second.output,
+                "Fetching file '%s' whole.\n" % RESUMED_FILE in second.output)
+    expect_true("a failure:\n" + second.output, "Unable to update" not in second.output)
+    h.expect_installed(files)
+    logged = ranges_logged(h.server, h.root + "/" + RESUMED_FILE, 3)
+    expect_equal("the later requests", logged[1:],
+                 [('"bytes=%d-"' % size, 206, RESUMED_SIZE - size), ('"-"', 200, RESUMED_SIZE)])
+
+
+def case_a_server_that_ignores_range_sends_the_file_whole(h):
+    files, size = break_the_first_download(h)
+    serve_behind_proxy(h, "  max_ranges 0;\n")
+    with CuttingProxy(NGINX_BEHIND_PROXY_PORT, None):
+        second = h.run(["-v"])
+    expect_true("a failure:\n" + second.output, "Unable to update" not in second.output)
+    h.expect_installed(files)
+    logged = ranges_logged(h.server, h.root + "/" + RESUMED_FILE, 2)
+    expect_equal("the second request", logged[1:], [('"bytes=%d-"' % size, 200, RESUMED_SIZE)])
+
+
 POSIX_USER_CASES = {
     case_read_only_installation_of_a_user_asks_for_elevation,
 }
@@ -1085,6 +1288,9 @@ CASES = [
     case_parallel_downloads_show_the_lines_of_one_connection,
     case_a_server_that_ends_kept_connections_changes_no_line,
     case_a_server_that_closes_every_connection_after_one_answer_still_delivers_every_file,
+    case_a_download_dropped_in_the_middle_resumes_at_the_next_start,
+    case_a_resume_whose_kept_bytes_are_wrong_is_refused_and_fetched_whole,
+    case_a_server_that_ignores_range_sends_the_file_whole,
 ]
 
 
