@@ -2,13 +2,16 @@
 
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 
 #include "support/diagnostics.h"
 
 namespace {
 
-// Idle buffers of the whole process, used last-in first-out.
+// Idle buffers of the whole process, used last-in first-out. Downloads on
+// several threads take and give buffers at once: the lock guards the list.
 private_socket_queue_buffer *g_spare_buffers = nullptr;
+std::mutex g_spare_lock;
 
 void report_queue(const char *text, int32_t category) {
   qarn_diagnostic(text, category, QARN_MODULE_NET);
@@ -19,10 +22,15 @@ int32_t smaller(int32_t a, int32_t b) { return a < b ? a : b; }
 }  // namespace
 
 private_socket_queue_buffer *private_socket_queue_buffer::get_buffer() {
-  private_socket_queue_buffer *buffer = g_spare_buffers;
-  if (buffer != nullptr) {
-    g_spare_buffers = buffer->next;
-  } else {
+  private_socket_queue_buffer *buffer;
+  {
+    std::lock_guard<std::mutex> hold(g_spare_lock);
+    buffer = g_spare_buffers;
+    if (buffer != nullptr) {
+      g_spare_buffers = buffer->next;
+    }
+  }
+  if (buffer == nullptr) {
     buffer = static_cast<private_socket_queue_buffer *>(std::malloc(sizeof(private_socket_queue_buffer)));
     if (buffer == nullptr) {
       return nullptr;
@@ -35,11 +43,13 @@ private_socket_queue_buffer *private_socket_queue_buffer::get_buffer() {
 }
 
 void private_socket_queue_buffer::put_spare(private_socket_queue_buffer *buffer) {
+  std::lock_guard<std::mutex> hold(g_spare_lock);
   buffer->next = g_spare_buffers;
   g_spare_buffers = buffer;
 }
 
 int32_t private_socket_queue_buffer::spare_count() {
+  std::lock_guard<std::mutex> hold(g_spare_lock);
   int32_t count = 0;
   for (const private_socket_queue_buffer *b = g_spare_buffers; b != nullptr; b = b->next) {
     count++;

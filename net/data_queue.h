@@ -5,7 +5,8 @@
 // Buffers that were written full and read empty go to one process-wide pool
 // of spare buffers and are reused by later appends to any queue, so steady
 // traffic makes no heap calls. Pool buffers stay allocated until the process
-// ends. Single-threaded: the pool has no lock.
+// ends. Queues may live on several threads; the pool is shared under a lock,
+// each queue belongs to one thread.
 #ifndef TORVANE_NET_DATA_QUEUE_H
 #define TORVANE_NET_DATA_QUEUE_H
 

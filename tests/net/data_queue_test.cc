@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/diagnostics.h"
@@ -226,3 +228,38 @@ TEST_F(data_queue_test, broken_invariants_are_reported) {
 }
 
 }  // namespace
+
+// Downloads on several threads share the pool: no buffer may be handed to
+// two queues at once, nor lost. Each thread marks the buffers it holds and
+// finds its mark unchanged before it gives them back.
+TEST(data_queue_pool_test, threads_taking_and_giving_buffers_never_share_one) {
+  constexpr int THREADS = 4;
+  constexpr int ROUNDS = 200000;
+  constexpr int HELD = 4;
+  std::atomic<int> shared{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < THREADS; t++) {
+    threads.emplace_back([t, &shared] {
+      for (int round = 0; round < ROUNDS; round++) {
+        private_socket_queue_buffer *held[HELD];
+        for (auto &buffer : held) {
+          buffer = private_socket_queue_buffer::get_buffer();
+          ASSERT_NE(buffer, nullptr);
+          buffer->write_pos = t;
+          buffer->read_pos = round;
+        }
+        std::this_thread::yield();
+        for (auto *buffer : held) {
+          if (buffer->write_pos != t || buffer->read_pos != round) {
+            shared++;
+          }
+          private_socket_queue_buffer::put_spare(buffer);
+        }
+      }
+    });
+  }
+  for (auto &thread : threads) {
+    thread.join();
+  }
+  EXPECT_EQ(shared.load(), 0);
+}
