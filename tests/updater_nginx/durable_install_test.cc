@@ -26,15 +26,6 @@ const file_tree RELEASE = {
     {"data/level.map", random_bytes(5000, 7, false)},
 };
 
-bool has_message(const update_outcome &out, const std::string &message) {
-  for (const std::string &m : out.messages) {
-    if (m == message) {
-      return true;
-    }
-  }
-  return false;
-}
-
 // Whether the installation's manifest on the disk lists |name| now.
 bool recorded(const installation &install, const std::string &name) {
   ovu_file_manifest manifest;

@@ -38,23 +38,6 @@ std::string sha256_hex(const std::string &bytes) {
   return hex;
 }
 
-bool has_message(const update_outcome &out, const std::string &message) {
-  for (const std::string &m : out.messages) {
-    if (m == message) {
-      return true;
-    }
-  }
-  return false;
-}
-
-std::string messages_of(const update_outcome &out) {
-  std::string all;
-  for (const std::string &m : out.messages) {
-    all += m + "\n";
-  }
-  return all;
-}
-
 // The partial files of |install|, name -> bytes.
 file_tree partial_files(const installation &install) {
   file_tree kept;

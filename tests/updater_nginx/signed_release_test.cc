@@ -42,14 +42,6 @@ std::string state_with(uint64_t serial) {
   return "# Torvane release state - do not modify\nserial " + std::to_string(serial) + "\n";
 }
 
-std::string messages_of(const update_outcome &out) {
-  std::string all;
-  for (const std::string &m : out.messages) {
-    all += m + "\n";
-  }
-  return all;
-}
-
 std::string sha256_hex(const std::string &bytes) {
   unsigned char digest[QARN_SHA256_DIGEST_LEN];
   qarn_sha256_context context;

@@ -161,3 +161,20 @@ void updater_nginx_test::SetUp() {
   diagnostic_capture_test::SetUp();
   ASSERT_EQ(update_server().port(), UPDATE_PORT) << "nginx is not serving 127.0.0.1:80";
 }
+
+bool has_message(const update_outcome &out, const std::string &message) {
+  for (const std::string &m : out.messages) {
+    if (m == message) {
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string messages_of(const update_outcome &out) {
+  std::string all;
+  for (const std::string &m : out.messages) {
+    all += m + "\n";
+  }
+  return all;
+}

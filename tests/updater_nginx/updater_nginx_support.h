@@ -87,6 +87,12 @@ struct update_settings {
   int parallel_downloads = OVU_DEFAULT_PARALLEL_DOWNLOADS;
 };
 
+// has_message tells whether the update sent exactly |message|.
+bool has_message(const update_outcome &out, const std::string &message);
+// messages_of is every message of the update, one per line, for a
+// failure's explanation.
+std::string messages_of(const update_outcome &out);
+
 // run_update runs one ovu_updater against the server's |root| into
 // |install|, configured as the launcher configures it.
 update_outcome run_update(const installation &install, const std::string &root,

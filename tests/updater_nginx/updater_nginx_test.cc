@@ -22,23 +22,6 @@ const file_tree RELEASE = {
     {"empty.dat", ""},
 };
 
-bool has_message(const update_outcome &out, const std::string &message) {
-  for (const std::string &m : out.messages) {
-    if (m == message) {
-      return true;
-    }
-  }
-  return false;
-}
-
-std::string messages_of(const update_outcome &out) {
-  std::string all;
-  for (const std::string &m : out.messages) {
-    all += m + "\n";
-  }
-  return all;
-}
-
 // Loads an installation's manifest back as the next run will.
 int32_t manifest_entries(const installation &install) {
   ovu_file_manifest manifest;
