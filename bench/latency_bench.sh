@@ -244,6 +244,8 @@ echo
 echo "$RUNS rounds of each, nginx behind delay_proxy on 127.0.0.1:$PROXY_PORT ($DELAY_MS ms each way, one round trip more per connection)"
 printf '(a) %d files of 4 KiB: median ours %.2f s, wget -i %.2f s, curl --parallel %.2f s, aria2c -j 8 %.2f s\n' \
   "$FILES" "$OURS" "$WGET" "$CURL" "$ARIA2C"
+printf '    with eight downloads in flight, as many as the parallel peers: median ours %.2f s, ratio to the best: %s\n' \
+  "$OURS8" "$(ratio "$OURS8" "$BEST")"
 echo "    ratio ours / wget: $(ratio "$OURS" "$WGET"), ours / curl: $(ratio "$OURS" "$CURL"), ours / aria2c: $(ratio "$OURS" "$ARIA2C")"
 echo "    ratio ours / best of curl and aria2c: $BEST_RATIO (target <= $FILES_TARGET: $(verdict "$BEST_RATIO" "$FILES_TARGET"))"
 if [ -n "$BASELINE" ]; then
