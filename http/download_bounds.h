@@ -21,6 +21,8 @@
 
 #include <cstdint>
 
+#include "support/clock.h"
+
 // Which bound ran out.
 enum qarn_download_bound : int {
   QARN_DOWNLOAD_BOUND_NONE = 0,
@@ -73,6 +75,33 @@ class qarn_download_bounds {
   int64_t window_start_ms_ = 0;
   int64_t window_start_bytes_ = 0;
   qarn_download_bound expired_ = QARN_DOWNLOAD_BOUND_NONE;
+};
+
+// qarn_idle_bound tracks how long the connection has been silent. Each wait is
+// cut to what is left of the bound, so a short bound is kept to the
+// millisecond even though single waits may last up to 5000 ms.
+class qarn_idle_bound {
+ public:
+  explicit qarn_idle_bound(int32_t limit_ms) : limit_ms_(limit_ms < 1 ? 1 : limit_ms), last_ms_(qarn_clock_ms()) {}
+
+  // moved records that bytes went over the connection just now.
+  void moved() { last_ms_ = qarn_clock_ms(); }
+
+  // next_wait_ms returns the time-out for the next wait: at most |cap_ms|
+  // and at most what is left of the bound; 0 once the bound has run out.
+  int next_wait_ms(int cap_ms) const {
+    int64_t left = limit_ms_ - (qarn_clock_ms() - last_ms_);
+    if (left <= 0) {
+      return 0;
+    }
+    return left < cap_ms ? static_cast<int>(left) : cap_ms;
+  }
+
+  int32_t limit_ms() const { return limit_ms_; }
+
+ private:
+  int32_t limit_ms_;
+  int64_t last_ms_;
 };
 
 #endif

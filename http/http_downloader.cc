@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "http/download_bounds.h"
+#include "http/download_reports.h"
 #include "http/http_data_processor.h"
 #include "net/host_resolution.h"
 #include "net/socket_error.h"
@@ -32,80 +33,6 @@ qarn_http_downloader &downloader_of(void *context) { return *static_cast<qarn_ht
 // reported): the kept connection it ran on was gone before any byte of the
 // answer came. Not reported: the request goes again on a new connection.
 constexpr int EXCHANGE_STALE = -2;
-
-// idle_bound tracks how long the connection has been silent. Each wait is
-// cut to what is left of the bound, so a short bound is kept to the
-// millisecond even though single waits may last up to 5000 ms.
-class idle_bound {
- public:
-  explicit idle_bound(int32_t limit_ms) : limit_ms_(limit_ms < 1 ? 1 : limit_ms), last_ms_(qarn_clock_ms()) {}
-
-  // moved records that bytes went over the connection just now.
-  void moved() { last_ms_ = qarn_clock_ms(); }
-
-  // next_wait_ms returns the time-out for the next wait: at most |cap_ms|
-  // and at most what is left of the bound; 0 once the bound has run out.
-  int next_wait_ms(int cap_ms) const {
-    int64_t left = limit_ms_ - (qarn_clock_ms() - last_ms_);
-    if (left <= 0) {
-      return 0;
-    }
-    return left < cap_ms ? static_cast<int>(left) : cap_ms;
-  }
-
-  int32_t limit_ms() const { return limit_ms_; }
-
- private:
-  int32_t limit_ms_;
-  int64_t last_ms_;
-};
-
-void report_idle(const char *direction, int32_t limit_ms) {
-  qarn_bounded_string message;
-  message.append("Error in qarn_http_downloader::download(), no data ").append(direction);
-  message.append_format(" for %d ms, giving up.", static_cast<int>(limit_ms));
-  report(message.text(), QARN_DIAG_OPERATION);
-}
-
-void report_body_too_long() {
-  qarn_bounded_string message;
-  message.append_format("Warning in qarn_http_downloader::callback_content_data_received(), body longer than "
-                        "%" PRId64 " bytes.  Bailing.",
-                        QARN_DOWNLOAD_LARGEST_BODY);
-  report(message.text(), QARN_DIAG_OPERATION);
-}
-
-void report_body_longer_than_resource(int64_t resource_length) {
-  qarn_bounded_string message;
-  message.append_format("Warning in qarn_http_downloader::callback_content_data_received(), body longer than "
-                        "the resource's %" PRId64 " bytes.  Bailing.",
-                        resource_length);
-  report(message.text(), QARN_DIAG_OPERATION);
-}
-
-void report_expired_bound(const qarn_download_bounds &bounds) {
-  const qarn_download_bound_settings &settings = bounds.settings();
-  qarn_bounded_string message;
-  message.append("Error in qarn_http_downloader::download(), ");
-  switch (bounds.expired()) {
-    case QARN_DOWNLOAD_BOUND_HEADER:
-      message.append_format("header section not complete within %d ms, giving up.",
-                            static_cast<int>(settings.header_ms));
-      break;
-    case QARN_DOWNLOAD_BOUND_LOW_SPEED:
-      message.append_format("less than %d bytes received in %d ms, giving up.",
-                            static_cast<int>(settings.low_speed_bytes),
-                            static_cast<int>(settings.low_speed_window_ms));
-      break;
-    case QARN_DOWNLOAD_BOUND_TOTAL:
-      message.append_format("response not complete within %d ms, giving up.", static_cast<int>(settings.total_ms));
-      break;
-    default:
-      report_idle("received", settings.idle_ms);
-      return;
-  }
-  report(message.text(), QARN_DIAG_OPERATION);
-}
 
 // receive_buffer is the memory one socket read fills: QARN_DOWNLOAD_READ_LEN
 // bytes from the heap, or the caller's block when the heap has none.
@@ -272,7 +199,7 @@ int qarn_http_downloader::exchange(qarn_http_data_processor_oline &processor, co
 }
 
 int qarn_http_downloader::send_request(qarn_http_data_processor_oline &processor, char *block) {
-  idle_bound bound(idle_timeout_ms);
+  qarn_idle_bound bound(idle_timeout_ms);
   while (tcp_socket.poll_state() & QARN_SOCKET_STATE_CONNECTED) {
     int32_t length = processor.get_tx_data(block, QARN_DOWNLOAD_BLOCK_LEN);
     if (length <= 0) {
@@ -282,7 +209,7 @@ int qarn_http_downloader::send_request(qarn_http_data_processor_oline &processor
     while (sent < length) {
       int wait_ms = bound.next_wait_ms(QARN_DOWNLOAD_WRITE_TIMEOUT_MS);
       if (wait_ms == 0) {
-        report_idle("sent", bound.limit_ms());
+        qarn_report_download_idle("sent", bound.limit_ms());
         return 0;
       }
       int n = tcp_socket.nonblocking_write(block + sent, length - sent, wait_ms);
@@ -316,7 +243,7 @@ int qarn_http_downloader::receive_response(qarn_http_data_processor_oline &proce
     }
     int wait_ms = bounds.next_wait_ms(now_ms, body_bytes_, QARN_DOWNLOAD_READ_TIMEOUT_MS);
     if (wait_ms == 0) {
-      report_expired_bound(bounds);
+      qarn_report_expired_bound(bounds);
       broken_ = 1;
       return 0;
     }
@@ -584,7 +511,7 @@ int qarn_http_downloader::callback_content_data_received(qarn_http_data_processo
     return 0;
   }
   if (length > QARN_DOWNLOAD_LARGEST_BODY - self.received_length) {
-    report_body_too_long();
+    qarn_report_body_too_long();
     return 0;
   }
   if (self.received_length == 0 && self.progress_callback != nullptr) {
@@ -598,7 +525,7 @@ int qarn_http_downloader::callback_content_data_received(qarn_http_data_processo
   }
   // After the check, whose own verdict on a long body says more.
   if (self.resource_length >= 0 && length > self.resource_length - self.received_length) {
-    report_body_longer_than_resource(self.resource_length);
+    qarn_report_body_longer_than_resource(self.resource_length);
     return 0;
   }
   int result = self.deliver_body(bytes, length);
