@@ -1100,8 +1100,16 @@ def case_parallel_downloads_show_the_lines_of_one_connection(h):
             expect_true("%d connections for %s downloads in flight" % (len(used), parallel),
                         len(used) <= 1 + int(parallel))
     expect_equal("lines of the files", file_lines(h, outputs["1"]), expected_file_lines(h, files))
-    expect_equal("output with 4 downloads in flight", outputs["4"], outputs["1"])
-    expect_equal("output with 8 downloads in flight", outputs["8"], outputs["1"])
+    for parallel in ("4", "8"):
+        expect_equal("output with %s downloads in flight" % parallel,
+                     one_dot_per_run(outputs[parallel]), one_dot_per_run(outputs["1"]))
+
+
+def one_dot_per_run(output):
+    """|output| with each line of progress dots cut to one dot: how many
+    dots a file gets follows how its bytes came over the network, which
+    differs from run to run whatever the number of downloads in flight."""
+    return re.sub(r"^\.+$", ".", output, flags=re.M)
 
 
 def restart_server(h, directives):
