@@ -167,24 +167,18 @@ class Server:
                 pass
 
 
-class CuttingProxy:
-    """A forwarding proxy on 127.0.0.1:80 in front of nginx on |server_port|,
-    started and stopped as a context manager. While |cut_after| is set, it
-    ends the first connection that has carried that many bytes of answers,
-    as a server that drops the connection in the middle of a file, and
-    from then on closes every new connection at once, as a server that has
-    gone away. cut_after None passes everything."""
+class LoopbackListener:
+    """A listener on 127.0.0.1:80, in nginx's place or in front of it,
+    started and stopped as a context manager. Each accepted connection goes
+    to take(connection), on the listening thread; more threads that take()
+    starts go into |threads|, so that leaving waits for them too."""
 
     ACCEPT_POLL_S = 0.1
-    BLOCK = 64 * 1024
 
-    def __init__(self, server_port, cut_after):
-        self.server_port = server_port
-        self.cut_after = cut_after
-        self.cut = threading.Event()
-        self.stopping = threading.Event()
+    def __init__(self):
         self.listener = None
         self.threads = []
+        self.stopping = threading.Event()
 
     def __enter__(self):
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
@@ -205,17 +199,40 @@ class CuttingProxy:
     def serve(self):
         while not self.stopping.is_set():
             try:
-                client, _ = self.listener.accept()
+                connection, _ = self.listener.accept()
             except socket.timeout:
                 continue
-            if self.cut.is_set():
-                client.close()
-                continue
-            server = socket.create_connection(("127.0.0.1", self.server_port))
-            for pump in (self.requests, self.answers):
-                thread = threading.Thread(target=pump, args=(client, server))
-                thread.start()
-                self.threads.append(thread)
+            self.take(connection)
+
+    def take(self, connection):
+        raise NotImplementedError
+
+
+class CuttingProxy(LoopbackListener):
+    """A forwarding proxy on 127.0.0.1:80 in front of nginx on |server_port|,
+    started and stopped as a context manager. While |cut_after| is set, it
+    ends the first connection that has carried that many bytes of answers,
+    as a server that drops the connection in the middle of a file, and
+    from then on closes every new connection at once, as a server that has
+    gone away. cut_after None passes everything."""
+
+    BLOCK = 64 * 1024
+
+    def __init__(self, server_port, cut_after):
+        super().__init__()
+        self.server_port = server_port
+        self.cut_after = cut_after
+        self.cut = threading.Event()
+
+    def take(self, client):
+        if self.cut.is_set():
+            client.close()
+            return
+        server = socket.create_connection(("127.0.0.1", self.server_port))
+        for pump in (self.requests, self.answers):
+            thread = threading.Thread(target=pump, args=(client, server))
+            thread.start()
+            self.threads.append(thread)
 
     def requests(self, client, server):
         try:
@@ -254,52 +271,29 @@ class CuttingProxy:
             end.close()
 
 
-class ChunkedLengthServer:
+class ChunkedLengthServer(LoopbackListener):
     """A hostile update server on 127.0.0.1:80, in nginx's place: it serves
     the files of DOCROOT, but sends |path| with chunked framing and a
     Content-Length of |boundary| bytes, where it also ends the first chunk.
     Used as a context manager; one connection at a time, each closed after
     its response."""
 
-    ACCEPT_POLL_S = 0.1
     REQUEST_TIMEOUT_S = 5
 
     def __init__(self, docroot, path, boundary):
+        super().__init__()
         self.docroot = docroot
         self.path = path
         self.boundary = boundary
-        self.listener = None
-        self.thread = None
-        self.stopping = threading.Event()
 
-    def __enter__(self):
-        self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", UPDATE_PORT))
-        self.listener.listen(8)
-        self.listener.settimeout(self.ACCEPT_POLL_S)
-        self.thread = threading.Thread(target=self.serve)
-        self.thread.start()
-        return self
-
-    def __exit__(self, *exception):
-        self.stopping.set()
-        self.thread.join()
-        self.listener.close()
-
-    def serve(self):
-        while not self.stopping.is_set():
+    def take(self, connection):
+        with connection:
+            connection.settimeout(self.REQUEST_TIMEOUT_S)
             try:
-                connection, _ = self.listener.accept()
-            except socket.timeout:
-                continue
-            with connection:
-                connection.settimeout(self.REQUEST_TIMEOUT_S)
-                try:
-                    connection.sendall(self.answer(self.read_head(connection)))
-                    connection.shutdown(socket.SHUT_WR)
-                except OSError:
-                    pass
+                connection.sendall(self.answer(self.read_head(connection)))
+                connection.shutdown(socket.SHUT_WR)
+            except OSError:
+                pass
 
     @staticmethod
     def read_head(connection):
