@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -109,6 +110,36 @@ TEST_F(durable_install_test, a_file_system_that_cannot_be_flushed_ends_the_proce
   EXPECT_FALSE(recorded(install, "readme.txt"));
   EXPECT_FALSE(recorded(install, "data/level.map"));
   EXPECT_EQ(read_file(install.manifest_path()), MANIFEST_HEADER);
+}
+
+// A save that fails ends the process while helpers still download ahead:
+// it waits for them a bounded time only, and leaves none of their
+// temporary files. Under /throttled/, "big.dat" takes about a minute, so
+// the periodic save after "a.txt" comes while a helper still receives it.
+TEST_F(durable_install_test, a_save_that_fails_while_files_download_ahead_ends_within_a_bounded_wait) {
+  file_tree files{{"a.txt", "installed first\n"}, {"big.dat", std::string(32 << 20, 'b')}};
+  for (int i = 0; i < 6; i++) {
+    files["z" + std::to_string(i) + ".dat"] = "file " + std::to_string(i);
+  }
+  ASSERT_EQ(publish_release("/throttled/unsaved", files), 0);
+  installation install;
+  // The periodic save's interval, the helpers' bounded wait and slack: far
+  // below the minute that "big.dat" takes.
+  constexpr int64_t kMostWaitS = OVU_MANIFEST_SAVE_INTERVAL_S + 15;
+  auto started = std::chrono::steady_clock::now();
+  EXPECT_EXIT(
+      {
+        replaced_flushes failing({nullptr, nullptr, refuse});
+        update_settings settings;
+        settings.print_messages = true;
+        settings.parallel_downloads = 4;
+        run_update(install, "/throttled/unsaved", settings);
+      },
+      testing::ExitedWithCode(1), "Error - unable to flush the updated files to disk\\.  Bailing out\\.");
+  auto waited = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - started);
+  EXPECT_LT(waited.count(), kMostWaitS);
+  EXPECT_EQ(temporary_files(install).find("update.tmp"), std::string::npos) << temporary_files(install);
+  EXPECT_FALSE(recorded(install, "a.txt"));
 }
 
 // A new version that cannot be flushed never replaces the old one.

@@ -32,15 +32,6 @@ file_tree many_files() {
   return files;
 }
 
-// Names of the files left in the installation's tmp directory.
-std::string temporary_files(const installation &install) {
-  std::string names;
-  for (const auto &entry : fs::directory_iterator(install.file("tmp"))) {
-    names += entry.path().filename().string() + " ";
-  }
-  return names;
-}
-
 // |text| with the installation's path as "INSTALL", and each download's
 // own temporary file, which the downloader's reports name, as the one
 // temporary file of one download after the other.

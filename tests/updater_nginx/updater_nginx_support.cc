@@ -107,6 +107,14 @@ int requests_for(const std::string &path, int expected) {
 
 installation::installation() { dir_.write_file("update_manifest.lst", MANIFEST_HEADER); }
 
+std::string temporary_files(const installation &install) {
+  std::string names;
+  for (const auto &entry : fs::directory_iterator(install.file("tmp"))) {
+    names += entry.path().filename().string() + " ";
+  }
+  return names;
+}
+
 file_tree installation::game_files() const {
   return files_under(dir_.path(),
                      {"update_manifest.lst", "tmp/update.tmp", "update_exclude.lst", "update_manifest.lst.release"});

@@ -64,6 +64,10 @@ class installation {
   scratch_directory dir_;
 };
 
+// Names of the files left in the installation's tmp directory, each
+// followed by a blank.
+std::string temporary_files(const installation &install);
+
 // What one update did.
 struct update_outcome {
   int result = -1;
