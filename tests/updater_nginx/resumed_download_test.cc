@@ -106,6 +106,20 @@ uintmax_t largest_download_under_way(const fs::path &directory) {
   return largest;
 }
 
+// Runs a verbose update of |root| into |install|, whose kept bytes of
+// "big.bin" do not belong to the release, and expects |big| installed by
+// a whole download: no resume, and no kept bytes left.
+void expect_installed_without_resuming(const installation &install, const std::string &root,
+                                       const std::string &big) {
+  update_settings verbose;
+  verbose.verbose = true;
+  update_outcome out = run_update(install, root, verbose);
+  ASSERT_EQ(out.result, 0);
+  EXPECT_EQ(read_file(install.file("big.bin")), big);
+  EXPECT_EQ(messages_of(out).find("Resuming"), std::string::npos) << messages_of(out);
+  EXPECT_TRUE(partial_files(install).empty());
+}
+
 class resumed_download_test : public updater_nginx_test {};
 
 TEST_F(resumed_download_test, a_dropped_download_keeps_its_bytes_and_the_next_run_fetches_only_the_rest) {
@@ -159,13 +173,7 @@ TEST_F(resumed_download_test, bytes_kept_for_a_changed_entry_are_dropped_before_
   ASSERT_EQ(publish_release("/changed", {{"big.bin", now}}), 0);
   installation install;
   plant_partial(install, "big.bin", static_cast<int64_t>(before.size()), sha256_hex(before), before.substr(0, 1000));
-  update_settings verbose;
-  verbose.verbose = true;
-  update_outcome out = run_update(install, "/changed", verbose);
-  ASSERT_EQ(out.result, 0);
-  EXPECT_EQ(read_file(install.file("big.bin")), now);
-  EXPECT_EQ(messages_of(out).find("Resuming"), std::string::npos) << messages_of(out);
-  EXPECT_TRUE(partial_files(install).empty());
+  expect_installed_without_resuming(install, "/changed", now);
 }
 
 TEST_F(resumed_download_test, a_release_without_sha256_tokens_never_resumes_and_clears_kept_bytes) {
@@ -174,13 +182,7 @@ TEST_F(resumed_download_test, a_release_without_sha256_tokens_never_resumes_and_
   serve_manifest_text("/unverified", sha256_hex(big) + " 300000 big.bin\n");
   installation install;
   plant_partial(install, "big.bin", static_cast<int64_t>(big.size()), sha256_hex(big), big.substr(0, 1000));
-  update_settings verbose;
-  verbose.verbose = true;
-  update_outcome out = run_update(install, "/unverified", verbose);
-  ASSERT_EQ(out.result, 0);
-  EXPECT_EQ(read_file(install.file("big.bin")), big);
-  EXPECT_EQ(messages_of(out).find("Resuming"), std::string::npos) << messages_of(out);
-  EXPECT_TRUE(partial_files(install).empty());
+  expect_installed_without_resuming(install, "/unverified", big);
   EXPECT_EQ(statuses_for("/unverified/big.bin", 1), (std::vector<int>{200}));
 }
 
